@@ -1,0 +1,77 @@
+#include "core/device_info.h"
+
+#include <array>
+#include <mutex>
+#include <random>
+
+#include "platform/platform.h"
+
+namespace Corvex::Tracking {
+
+std::string describePlatform() { return Platform::osProductName(); }
+
+std::string describeOsVersion() { return Platform::osVersionText(); }
+
+std::string localIpAddress() { return Platform::localIpv4Address(); }
+
+namespace {
+
+// One generator for the process, seeded once from several words of the
+// random device so that installations do not share id sequences, and guarded
+// because events are made on any host thread.
+class UuidGenerator {
+public:
+    UuidGenerator() {
+        std::random_device device;
+        std::array<uint32_t, 8> words{};
+        for (auto& word : words) word = device();
+        std::seed_seq seed(words.begin(), words.end());
+        engine.seed(seed);
+    }
+
+    std::string next() {
+        std::array<uint32_t, 5> draws{};
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (auto& draw : draws) draw = engine();
+        }
+        // 31 free digits take 4 bits each from the first four draws (a 32-bit
+        // draw holds eight uniform digits); the variant digit takes 2 bits of
+        // the fifth.
+        static const char HEX[] = "0123456789abcdef";
+        std::string text(36, '-');
+        int digit = 0;
+        const auto nextDigit = [&]() {
+            const uint32_t word = draws[static_cast<size_t>(digit / 8)];
+            const uint32_t value = (word >> ((digit % 8) * 4)) & 0xF;
+            ++digit;
+            return HEX[value];
+        };
+        for (size_t i = 0; i < 36; ++i) {
+            if (i == 8 || i == 13 || i == 18 || i == 23) continue;
+            if (i == 14) {
+                text[i] = '4';
+            } else if (i == 19) {
+                text[i] = HEX[8 + (draws[4] & 0x3)];
+            } else {
+                text[i] = nextDigit();
+            }
+        }
+        return text;
+    }
+
+private:
+    std::mutex mutex;
+    std::mt19937 engine;
+};
+
+UuidGenerator& generator() {
+    static UuidGenerator instance;
+    return instance;
+}
+
+}  // namespace
+
+std::string makeUuid() { return generator().next(); }
+
+}  // namespace Corvex::Tracking

@@ -1,0 +1,63 @@
+// One tracked occurrence and its JSON form, shared by the queue file and the
+// request body.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace Corvex::Tracking {
+
+class TrackingEvent {
+public:
+    std::string eId;
+    std::string eventName;
+    nlohmann::json value;
+    std::string id;
+    int64_t timeInMs = 0;
+    std::string cfgId;
+    std::string appVersion;
+
+    // The object with all seven members.
+    nlohmann::json toJson() const;
+    // The compact text of toJson(): raw UTF-8, members in key order. Throws
+    // the JSON library's type error 316 for invalid UTF-8.
+    std::string toJsonText() const;
+    // Overwrites the fields from a JSON object; throws the JSON library's
+    // errors for a value that is not an object or a member of the wrong type.
+    void fromJson(const nlohmann::json& json);
+    // Parses one JSON value strictly, then fromJson.
+    void fromJsonText(const char* text);
+
+    // Payload builders: each replaces `value` with its object.
+    void setAdValue(const std::string& adUnit, int32_t placementType, int32_t placement);
+    void setLevelValue(int32_t level, const std::string& label);
+    void setBootTimeValue(int64_t bootTime);
+    void setIapStatusValue(const std::string& status, int32_t storeType);
+    void setStoreTypeValue(int32_t storeType);
+    void setPurchaseValue(const std::string& pack, float price, int32_t amount,
+                          const std::string& currency, int32_t storeType);
+    void setFacebookValue(const std::string& facebookId);
+    void setUpdateValue(const std::string& currentVersion, const std::string& newVersion);
+    void setSoundModeValue(const std::string& soundMode);
+    void setTrackingStatusValue(int32_t status);
+    void setAccountValue(const std::string& accountId, const std::string& type);
+    void setWalletValue(const std::string& wallet, const std::string& chain);
+    void setCryptoPaymentValue(const std::string& pack, float price, int32_t amount,
+                               const std::string& currency, const std::string& chain);
+    void setOpenValue(const std::string& address, const std::string& country,
+                      const std::string& deviceModel, const std::string& osVersion,
+                      const std::string& appVersion, const std::string& buildNumber,
+                      const std::string& configId);
+    // Custom payloads: {"value": n}, {"value": "text"}, and the JSON value a
+    // text denotes (null when it is empty or does not parse).
+    void setIntValue(int32_t number);
+    void setStringValue(const std::string& text);
+    void setValueFromJsonText(const std::string& text);
+};
+
+// Milliseconds as a signed 64-bit count from a JSON floating-point number:
+// truncated toward zero, saturated at the range's ends, NaN as 0.
+int64_t saturatingMilliseconds(double value);
+
+}  // namespace Corvex::Tracking

@@ -1,0 +1,110 @@
+// Every operating-system call of the library sits behind this header: one
+// source per platform (platform_posix.cpp, platform_windows.cpp) implements it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace Corvex::Tracking::Platform {
+
+#ifdef _WIN32
+constexpr char PATH_SEPARATOR = '\\';
+#else
+constexpr char PATH_SEPARATOR = '/';
+#endif
+
+// Wall-clock milliseconds since 1970-01-01 UTC: the system time in 100 ns
+// units divided by 10000, truncated.
+int64_t nowMs();
+
+// The value of an environment variable, or "" when it is not set.
+std::string getEnv(const char* name);
+
+// Base folder for per-user application data, without a trailing separator:
+// LOCALAPPDATA when set and non-empty; elsewhere the platform's own choice
+// (XDG_DATA_HOME, then $HOME/.local/share on POSIX).
+std::string localAppDataFolder();
+
+enum class MakeDirResult { Created, ParentMissing, AlreadyExists, Failed };
+// Creates one folder level (mode 0700 on POSIX).
+MakeDirResult makeDirectory(const std::string& path);
+bool isDirectory(const std::string& path);
+
+// The product name and version text of the running operating system, as the
+// tracking properties report them ("" when the query fails).
+std::string osProductName();
+std::string osVersionText();
+
+// The first IPv4 address of a non-loopback interface in the order the system
+// lists them, dotted decimal; "" when there is none.
+std::string localIpv4Address();
+
+// A heap copy of the text made with the C runtime's malloc, for the host to
+// release with free(). Never null unless memory is exhausted.
+char* duplicateForHost(const std::string& text);
+
+// Whole-file helpers for small files (the properties file). readWholeFile
+// gives false when the file cannot be opened or read.
+bool readWholeFile(const std::string& path, std::string& contents);
+// Writes the bytes to a new file beside the path and moves it over the path,
+// so a reader sees the old or the new contents, never a torn file. The file is
+// created with mode 0600 on POSIX.
+bool replaceFileContents(const std::string& path, const std::string& contents);
+bool removeFile(const std::string& path);
+bool fileExists(const std::string& path);
+// Moves a file over another one, replacing it.
+bool renameFile(const std::string& from, const std::string& to);
+
+// A file opened for positioned reads and writes (the queue file).
+class RandomAccessFile {
+public:
+    RandomAccessFile() = default;
+    ~RandomAccessFile();
+    RandomAccessFile(const RandomAccessFile&) = delete;
+    RandomAccessFile& operator=(const RandomAccessFile&) = delete;
+
+    // Opens for reading and writing without truncation; with create, a
+    // missing file is created (mode 0600 on POSIX).
+    bool open(const std::string& path, bool create);
+    bool isOpen() const;
+    // Each transfers exactly n bytes or fails.
+    bool readAt(int64_t offset, void* buffer, size_t n);
+    bool writeAt(int64_t offset, const void* buffer, size_t n);
+    // The size on disk, or -1.
+    int64_t size();
+    // Cuts or extends the file to the given size.
+    bool truncate(int64_t size);
+    void close();
+
+private:
+#ifdef _WIN32
+    void* handle = nullptr;
+#else
+    int fd = -1;
+#endif
+};
+
+// An exclusive advisory lock on a lock file, held until release or
+// destruction. The lock file itself is never deleted.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Creates the lock file if needed and takes the lock without waiting;
+    // false when another holder has it or the file cannot be opened.
+    bool tryLock(const std::string& path);
+    void release();
+
+private:
+#ifdef _WIN32
+    void* handle = nullptr;
+#else
+    int fd = -1;
+#endif
+};
+
+}  // namespace Corvex::Tracking::Platform
