@@ -1,0 +1,1 @@
+#include "delivery/http_sender.h"

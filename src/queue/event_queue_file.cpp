@@ -1,0 +1,1 @@
+#include "queue/event_queue_file.h"

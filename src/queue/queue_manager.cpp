@@ -1,0 +1,1 @@
+#include "queue/queue_manager.h"
