@@ -58,7 +58,8 @@ protected:
     std::vector<json> deliveredEvents() {
         std::vector<json> events;
         for (const auto& request : service.requests()) {
-            for (const json& event : json::parse(request.body)["subMessages"]) events.push_back(event);
+            const json body = json::parse(request.body);
+            for (const json& event : body["subMessages"]) events.push_back(event);
         }
         return events;
     }
@@ -215,7 +216,8 @@ TEST_F(EndToEnd, EventsOfAFailedRunAreDeliveredByTheNextProcess) {
         accepted.clear();
         const auto requests = service.requests();
         for (size_t r = failedRequests; r < requests.size(); ++r) {
-            for (const json& event : json::parse(requests[r].body)["subMessages"]) accepted.push_back(event);
+            const json body = json::parse(requests[r].body);
+            for (const json& event : body["subMessages"]) accepted.push_back(event);
         }
     }
     TrackingManager_Destroy(second);
