@@ -3,10 +3,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "delivery/sender.h"
+
+struct curl_slist;
 
 namespace Corvex::Tracking {
 
@@ -43,7 +47,27 @@ public:
     void setCertificateAuthority(const std::string& caFilePath);
 
 private:
-    // (fields: the implementer's choice)
+    // Option values set since the last attempt; each replaces the one before.
+    struct PendingOptions {
+        std::optional<bool> verbose;
+        std::optional<std::string> proxy;
+        std::optional<std::string> proxyCertificateAuthority;
+        std::optional<std::string> certificateAuthority;
+    };
+
+    // The attempts of one send; true once the service has accepted the batch.
+    bool deliver(const std::vector<const TrackingEvent*>& batch, const StopSignal& stop);
+    // Hands the pending option values to the connection (worker thread only).
+    void applyPendingOptions();
+
+    void* curl = nullptr;           // the libcurl easy handle, owned; null if libcurl made none
+    curl_slist* headers = nullptr;  // the five request header lines, owned
+    const TrackingPropertiesGetter* propertiesGetter;
+    int32_t maxRetries;
+    int32_t initialRetryInterval;
+
+    std::mutex optionsMutex;
+    PendingOptions pendingOptions;  // guarded by optionsMutex
 };
 
 }  // namespace Corvex::Tracking
