@@ -1,1 +1,332 @@
 #include "queue/event_queue_file.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace Corvex::Tracking {
+
+namespace {
+
+constexpr int64_t BLOCK = 4096;
+// The header's fields are signed 32-bit, so the ring cannot grow past this.
+constexpr int64_t MAX_LENGTH = std::numeric_limits<int32_t>::max();
+
+void encode(char* out, int64_t value) {
+    const auto v = static_cast<uint32_t>(value);
+    out[0] = static_cast<char>(v >> 24);
+    out[1] = static_cast<char>(v >> 16);
+    out[2] = static_cast<char>(v >> 8);
+    out[3] = static_cast<char>(v);
+}
+
+int32_t decode(const char* in) {
+    const auto* b = reinterpret_cast<const unsigned char*>(in);
+    const uint32_t v =
+        (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
+    return static_cast<int32_t>(v);
+}
+
+// The first ring length of the doubling series from 4096 that holds the bytes,
+// or 0 when none fits the header's fields.
+int64_t lengthFor(int64_t bytes) {
+    int64_t length = EventQueueFile::INITIAL_LENGTH;
+    while (length < bytes) length *= 2;
+    return length <= MAX_LENGTH ? length : 0;
+}
+
+}  // namespace
+
+EventQueueFile::EventQueueFile(std::string path)
+    : EventQueueFile(std::move(path), std::make_unique<QueueFileLayer>()) {}
+
+EventQueueFile::EventQueueFile(std::string path, std::unique_ptr<QueueFileLayer> layer)
+    : file(std::move(layer)), path(std::move(path)) {
+    temporaryPath = this->path + ".new";
+}
+
+EventQueueFile::~EventQueueFile() {
+    close();
+}
+
+EventQueueFile::OpenResult EventQueueFile::open() {
+    close();
+    if (file->open(path, false)) {
+        state = State::Failed;
+        if (!loadHeader()) return OpenResult::Corrupt;
+        state = State::Ready;
+        return OpenResult::Ready;
+    }
+    // An existing file that cannot be opened may hold events another run can
+    // still send: it is not replaced.
+    if (file->fileExists(path)) return OpenResult::Unavailable;
+    state = State::Failed;
+    if (writeFresh({})) return OpenResult::Ready;
+    state = State::Closed;
+    return OpenResult::Unavailable;
+}
+
+// Reads the header and checks that the whole chain of entries it describes
+// lies in the ring and on disk, so that no later operation acts on a picture
+// the file does not hold.
+bool EventQueueFile::loadHeader() {
+    if (!file->readAt(0, scratch.data(), HEADER_LENGTH)) return false;
+    const int64_t length = decode(&scratch[0]);
+    const int32_t count = decode(&scratch[4]);
+    const int64_t firstPosition = decode(&scratch[8]);
+    const int64_t lastPosition = decode(&scratch[12]);
+    if (length < INITIAL_LENGTH || length % BLOCK != 0 || count < 0) return false;
+    ringLength = length;
+    entryCount = count;
+    first = EntryRef{};
+    last = EntryRef{};
+    if (count == 0) return firstPosition == 0 && lastPosition == 0;
+    if (firstPosition < HEADER_LENGTH || firstPosition >= length) return false;
+
+    const int64_t diskSize = file->size();
+    int64_t position = firstPosition;
+    int64_t total = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t entryLength = 0;
+        if (!readLength(position, entryLength)) return false;
+        // The running total also bounds each length by the ring: at most length - 20.
+        total += 4 + int64_t{entryLength};
+        if (entryLength < 1 || total > length - HEADER_LENGTH) return false;
+        // An entry that wraps needs the ring's whole first stretch on disk.
+        const int64_t reach = std::min(position + 4 + entryLength, length);
+        if (reach > diskSize) return false;
+        if (i == 0) first = EntryRef{position, entryLength};
+        if (i == count - 1) last = EntryRef{position, entryLength};
+        position = wrap(position + 4 + entryLength);
+    }
+    return last.position == lastPosition;
+}
+
+EventQueueFile::ReadResult EventQueueFile::readEntries(
+    const std::function<void(std::string&& text)>& onEntry) {
+    if (state != State::Ready) return ReadResult::Corrupt;
+    int64_t position = first.position;
+    for (int32_t i = 0; i < entryCount; ++i) {
+        int32_t length = 0;
+        if (!readLength(position, length) || length < 1 ||
+            length > ringLength - HEADER_LENGTH - 4) {
+            fail();
+            return ReadResult::Corrupt;
+        }
+        std::string text(static_cast<size_t>(length), '\0');
+        if (!readRing(position + 4, text.data(), length)) {
+            fail();
+            return ReadResult::Corrupt;
+        }
+        onEntry(std::move(text));
+        position = wrap(position + 4 + length);
+    }
+    return ReadResult::Ok;
+}
+
+bool EventQueueFile::append(const char* data, int32_t length) {
+    if (state != State::Ready || data == nullptr || length < 1) return false;
+    if (!growFor(length)) return false;
+    const int64_t position =
+        entryCount == 0 ? HEADER_LENGTH : wrap(last.position + 4 + last.length);
+    if (!writeLength(position, length) || !writeRing(position + 4, data, length)) return fail();
+    const int64_t firstPosition = entryCount == 0 ? position : first.position;
+    if (!writeHeader(ringLength, entryCount + 1, firstPosition, position)) return fail();
+    last = EntryRef{position, length};
+    if (entryCount == 0) first = last;
+    ++entryCount;
+    return true;
+}
+
+bool EventQueueFile::removeFirst(int32_t count) {
+    if (state != State::Ready) return false;
+    if (count <= 0) return true;
+    if (count >= entryCount) return recreate();
+
+    int64_t position = first.position;
+    int32_t length = first.length;
+    int64_t erased = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        erased += 4 + length;
+        position = wrap(position + 4 + length);
+        if (!readLength(position, length)) return fail();
+    }
+    if (!writeHeader(ringLength, entryCount - count, position, last.position)) return fail();
+    const int64_t oldFirst = first.position;
+    entryCount -= count;
+    first = EntryRef{position, length};
+    // The removed bytes are free once the header no longer names them.
+    return zeroRing(oldFirst, erased) || fail();
+}
+
+bool EventQueueFile::rewrite(const std::vector<std::string_view>& texts) {
+    return state != State::Closed && writeFresh(texts);
+}
+
+bool EventQueueFile::recreate() {
+    return rewrite({});
+}
+
+// Builds the complete file beside the path and moves it over the path, so the
+// path holds the old file or the new one at every instant. The new ring is the
+// smallest of the doubling series that holds the texts, zero-filled, with the
+// entries one after another from offset 16.
+bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
+    int64_t bytes = HEADER_LENGTH;
+    for (std::string_view text : texts) {
+        if (text.empty() || text.size() > static_cast<size_t>(MAX_LENGTH)) return false;
+        bytes += 4 + static_cast<int64_t>(text.size());
+        if (bytes > MAX_LENGTH) return false;
+    }
+    const int64_t length = lengthFor(bytes);
+    if (length == 0) return false;
+
+    file->close();
+    state = State::Failed;
+    ringLength = length;
+    entryCount = 0;
+    first = EntryRef{};
+    last = EntryRef{};
+    bool ok = file->open(temporaryPath, true) && file->truncate(0) && file->truncate(length);
+    int64_t position = HEADER_LENGTH;
+    for (size_t i = 0; ok && i < texts.size(); ++i) {
+        const auto textLength = static_cast<int32_t>(texts[i].size());
+        ok = writeLength(position, textLength) &&
+             file->writeAt(position + 4, texts[i].data(), texts[i].size());
+        last = EntryRef{position, textLength};
+        if (i == 0) first = last;
+        position += 4 + textLength;
+    }
+    const auto count = static_cast<int32_t>(texts.size());
+    ok = ok && writeHeader(length, count, first.position, last.position);
+    file->close();
+    if (!ok || !file->renameFile(temporaryPath, path)) {
+        file->removeFile(temporaryPath);
+        return false;
+    }
+    if (!file->open(path, false)) return false;
+    entryCount = count;
+    state = State::Ready;
+    return true;
+}
+
+void EventQueueFile::close() {
+    file->close();
+    state = State::Closed;
+}
+
+bool EventQueueFile::isOpen() const {
+    return state != State::Closed;
+}
+
+int32_t EventQueueFile::elementCount() const {
+    return entryCount;
+}
+
+int32_t EventQueueFile::fileLength() const {
+    return static_cast<int32_t>(ringLength);
+}
+
+const std::string& EventQueueFile::filePath() const {
+    return path;
+}
+
+bool EventQueueFile::fail() {
+    state = State::Failed;
+    return false;
+}
+
+bool EventQueueFile::writeHeader(int64_t length, int32_t count, int64_t firstPosition,
+                                 int64_t lastPosition) {
+    encode(&scratch[0], length);
+    encode(&scratch[4], count);
+    encode(&scratch[8], firstPosition);
+    encode(&scratch[12], lastPosition);
+    return file->writeAt(0, scratch.data(), HEADER_LENGTH);
+}
+
+bool EventQueueFile::writeLength(int64_t position, int32_t length) {
+    encode(&scratch[0], length);
+    return writeRing(position, scratch.data(), 4);
+}
+
+bool EventQueueFile::readLength(int64_t position, int32_t& length) {
+    if (!readRing(position, scratch.data(), 4)) return false;
+    length = decode(scratch.data());
+    return true;
+}
+
+bool EventQueueFile::readRing(int64_t position, void* buffer, int64_t n) {
+    position = wrap(position);
+    const int64_t head = std::min(n, ringLength - position);
+    auto* out = static_cast<char*>(buffer);
+    return file->readAt(position, out, static_cast<size_t>(head)) &&
+           (head == n || file->readAt(HEADER_LENGTH, out + head, static_cast<size_t>(n - head)));
+}
+
+bool EventQueueFile::writeRing(int64_t position, const void* buffer, int64_t n) {
+    position = wrap(position);
+    const int64_t head = std::min(n, ringLength - position);
+    const auto* in = static_cast<const char*>(buffer);
+    return file->writeAt(position, in, static_cast<size_t>(head)) &&
+           (head == n || file->writeAt(HEADER_LENGTH, in + head, static_cast<size_t>(n - head)));
+}
+
+bool EventQueueFile::zeroRing(int64_t position, int64_t n) {
+    while (n > 0) {
+        const int64_t piece = std::min<int64_t>(n, BLOCK);
+        if (!writeRing(position, zeroBlock.data(), piece)) return false;
+        position = wrap(position + piece);
+        n -= piece;
+    }
+    return true;
+}
+
+int64_t EventQueueFile::wrap(int64_t position) const {
+    return position < ringLength ? position : position - ringLength + HEADER_LENGTH;
+}
+
+int64_t EventQueueFile::usedBytes() const {
+    if (entryCount == 0) return HEADER_LENGTH;
+    if (last.position >= first.position) {
+        return last.position - first.position + 4 + last.length + HEADER_LENGTH;
+    }
+    return last.position + 4 + last.length + ringLength - first.position;
+}
+
+// Doubles the ring until the entry fits. When the ring wraps, its wrapped part
+// (offset 16 up to the end of the newest entry) is copied behind the old end
+// before the header that makes the copy part of the ring is written.
+bool EventQueueFile::growFor(int32_t length) {
+    const int64_t needed = int64_t{length} + 4;
+    int64_t remaining = ringLength - usedBytes();
+    if (remaining >= needed) return true;
+    const int64_t oldLength = ringLength;
+    int64_t newLength = oldLength;
+    while (remaining < needed && newLength <= MAX_LENGTH) {
+        remaining += newLength;
+        newLength *= 2;
+    }
+    if (newLength > MAX_LENGTH) return false;
+
+    int64_t lastPosition = last.position;
+    if (entryCount > 0) {
+        const int64_t end = wrap(last.position + 4 + last.length);
+        if (end <= first.position) {
+            for (int64_t offset = HEADER_LENGTH; offset < end; offset += BLOCK) {
+                const auto piece = static_cast<size_t>(std::min(BLOCK, end - offset));
+                if (!file->readAt(offset, scratch.data(), piece) ||
+                    !file->writeAt(oldLength + offset - HEADER_LENGTH, scratch.data(), piece)) {
+                    return fail();
+                }
+            }
+        }
+        if (last.position < first.position) lastPosition += oldLength - HEADER_LENGTH;
+    }
+    if (!writeHeader(newLength, entryCount, first.position, lastPosition)) return fail();
+    ringLength = newLength;
+    last.position = lastPosition;
+    return true;
+}
+
+}  // namespace Corvex::Tracking

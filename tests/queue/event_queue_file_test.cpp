@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "event_queue_file_test_util.h"
+#include "queue/event_queue_file.h"
+
+using namespace Corvex::Tracking;
+using namespace Corvex::Tracking::Testing;
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+using Result = EventQueueFile::OpenResult;
+
+namespace {
+
+void appendText(EventQueueFile& file, const std::string& text) {
+    ASSERT_TRUE(file.append(text.data(), static_cast<int32_t>(text.size())));
+}
+
+}  // namespace
+
+TEST(EventQueueFileFormat, NewFileAndFirstEntry) {
+    TempFolder folder("first");
+    const std::string path = folder.queuePath();
+    EventQueueFile file(path);
+    ASSERT_EQ(file.open(), Result::Ready);
+    EXPECT_TRUE(file.isOpen());
+    EXPECT_EQ(file.elementCount(), 0);
+    EXPECT_EQ(file.fileLength(), 4096);
+    const std::string fresh = readBytes(path);
+    ASSERT_EQ(fresh.size(), 4096u);
+    EXPECT_EQ(fresh.substr(0, 16), std::string("\0\0\x10\0\0\0\0\0\0\0\0\0\0\0\0\0", 16));
+    EXPECT_EQ(fresh, freshImage());
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+
+    const std::string text(100, 't');
+    appendText(file, text);
+    std::string expected = fresh;
+    putHeader(expected, 4096, 1, 16, 16);
+    putRing(expected, 4096, 16, entryBytes(text));
+    const std::string image = readBytes(path);
+    EXPECT_EQ(image.substr(0, 20),
+              std::string("\0\0\x10\0\0\0\0\x01\0\0\0\x10\0\0\0\x10\0\0\0\x64", 20));
+    EXPECT_EQ(image, expected);
+    EXPECT_EQ(loadTexts(path), Texts{text});
+}
+
+TEST(EventQueueFileFormat, LargeFirstEntryDoublesTheRingBeforeTheFileGrows) {
+    TempFolder folder("large");
+    const std::string path = folder.queuePath();
+    EventQueueFile file(path);
+    ASSERT_EQ(file.open(), Result::Ready);
+    const std::string text(5000, 'x');
+    appendText(file, text);
+    EXPECT_EQ(file.fileLength(), 8192);
+    std::string expected(5020, '\0');
+    putHeader(expected, 8192, 1, 16, 16);
+    putRing(expected, 8192, 16, entryBytes(text));
+    EXPECT_EQ(readBytes(path), expected);
+    // A file shorter on disk than its header's length is sound.
+    EXPECT_EQ(loadTexts(path), Texts{text});
+}
+
+TEST(EventQueueFileFormat, LengthSplitAtTheRingEndAndRemovalZeroesAcrossIt) {
+    TempFolder folder("split");
+    const std::string path = folder.queuePath();
+    EventQueueFile file(path);
+    ASSERT_EQ(file.open(), Result::Ready);
+    ASSERT_TRUE(makeSplitState(file));
+    std::string expected = freshImage();
+    putHeader(expected, 4096, 2, 2020, 4094);
+    putRing(expected, 4096, 2020, entryBytes(SPLIT_B));
+    putRing(expected, 4096, 4094, entryBytes(SPLIT_C));
+    std::string image = readBytes(path);
+    EXPECT_EQ(image, expected);
+    EXPECT_EQ(image.substr(4094, 2), std::string(2, '\0'));
+    EXPECT_EQ(image.substr(16, 2), std::string("\0\x0a", 2));
+    EXPECT_EQ(image.substr(18, 10), SPLIT_C);
+    EXPECT_EQ(loadTexts(path), (Texts{SPLIT_B, SPLIT_C}));
+
+    // Removing B and the split C zeroes both stretches, before and after the end.
+    const std::string e(100, 'e');
+    appendText(file, e);
+    ASSERT_TRUE(file.removeFirst(2));
+    expected = freshImage();
+    putHeader(expected, 4096, 1, 28, 28);
+    putRing(expected, 4096, 28, entryBytes(e));
+    EXPECT_EQ(readBytes(path), expected);
+    EXPECT_EQ(loadTexts(path), Texts{e});
+}
+
+TEST(EventQueueFileFormat, GrowingAWrappedRingCopiesTheWrappedPartBehindTheOldEnd) {
+    const std::string d(3000, 'd');
+    const std::string e(100, 'e');
+    {
+        SCOPED_TRACE("only the newest entry's tail wraps: the new entry follows it at 4108");
+        TempFolder folder("grow_tail");
+        const std::string path = folder.queuePath();
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Ready);
+        ASSERT_TRUE(makeSplitState(file));
+        const std::string before = readBytes(path);
+        appendText(file, d);
+        std::string expected = before;
+        putHeader(expected, 8192, 3, 2020, 4108);
+        expected += before.substr(16, 12) + entryBytes(d);
+        EXPECT_EQ(readBytes(path), expected);
+        EXPECT_EQ(loadTexts(path), (Texts{SPLIT_B, SPLIT_C, d}));
+    }
+    {
+        SCOPED_TRACE("the newest entry lies in the wrapped part: it moves by 4080 to 4108");
+        TempFolder folder("grow_wrapped");
+        const std::string path = folder.queuePath();
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Ready);
+        ASSERT_TRUE(makeSplitState(file));
+        appendText(file, e);  // at 28
+        const std::string before = readBytes(path);
+        appendText(file, d);
+        std::string expected = before;
+        putHeader(expected, 8192, 4, 2020, 4108 + 104);
+        expected += before.substr(16, 116) + entryBytes(d);
+        EXPECT_EQ(readBytes(path), expected);
+        EXPECT_EQ(loadTexts(path), (Texts{SPLIT_B, SPLIT_C, e, d}));
+    }
+}
+
+TEST(EventQueueFileFormat, RemovalZeroesTheOldestAndEmptyingLeavesAFreshFile) {
+    TempFolder folder("remove");
+    const std::string path = folder.queuePath();
+    EventQueueFile file(path);
+    ASSERT_EQ(file.open(), Result::Ready);
+    const Texts texts{std::string(30, 'x'), std::string(40, 'y'), std::string(50, 'z')};
+    for (const std::string& text : texts) appendText(file, text);
+    ASSERT_TRUE(file.removeFirst(1));
+    std::string expected = freshImage();
+    putHeader(expected, 4096, 2, 50, 94);
+    putRing(expected, 4096, 50, entryBytes(texts[1]));
+    putRing(expected, 4096, 94, entryBytes(texts[2]));
+    EXPECT_EQ(readBytes(path), expected);
+
+    // A grown ring shrinks back to 4096 bytes once emptied; asking for more
+    // entries than there are removes them all.
+    appendText(file, std::string(6000, 'g'));
+    ASSERT_EQ(file.fileLength(), 8192);
+    ASSERT_TRUE(file.removeFirst(10));
+    EXPECT_EQ(file.elementCount(), 0);
+    EXPECT_EQ(file.fileLength(), 4096);
+    EXPECT_EQ(readBytes(path), freshImage());
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+    appendText(file, "again");
+    EXPECT_EQ(loadTexts(path), Texts{"again"});
+}
+
+TEST(EventQueueFileLoad, FilesLoadWhateverTheirFreeBytesHold) {
+    TempFolder folder("garbage");
+    const std::string path = folder.queuePath();
+    // Another writer's 8192-byte ring full of noise, holding P, then Q with its
+    // length split across the end, then R.
+    std::mt19937 random(7);
+    std::string image(8192, '\0');
+    for (char& c : image) c = static_cast<char>(random());
+    const std::string p(3186, 'p'), q(200, 'q'), r(50, 'r');
+    putHeader(image, 8192, 3, 5000, 218);
+    putRing(image, 8192, 5000, entryBytes(p));
+    putRing(image, 8192, 8190, entryBytes(q));
+    putRing(image, 8192, 218, entryBytes(r));
+    writeBytes(path, image);
+    EXPECT_EQ(loadTexts(path), (Texts{p, q, r}));
+    {
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Ready);
+        appendText(file, "s");
+        ASSERT_TRUE(file.removeFirst(2));
+    }
+    EXPECT_EQ(loadTexts(path), (Texts{r, "s"}));
+}
+
+TEST(EventQueueFileLoad, EntriesOfAnyLengthRoundTrip) {
+    TempFolder folder("lengths");
+    const std::string path = folder.queuePath();
+    // 4076 bytes fill a fresh ring exactly; the others exceed any fixed buffer.
+    const Texts texts{std::string(4076, 'f'), "1", std::string(9000, 'n'), std::string(70000, 's')};
+    {
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Ready);
+        appendText(file, texts[0]);
+        EXPECT_EQ(file.fileLength(), 4096);
+        for (size_t i = 1; i < texts.size(); ++i) appendText(file, texts[i]);
+    }
+    EXPECT_EQ(loadTexts(path), texts);
+    EventQueueFile file(path);
+    ASSERT_EQ(file.open(), Result::Ready);
+    ASSERT_TRUE(file.rewrite({texts[3], texts[0]}));
+    EXPECT_EQ(file.fileLength(), 131072);
+    EXPECT_EQ(loadTexts(path), (Texts{texts[3], texts[0]}));
+}
+
+TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {
+    auto ring = [](int64_t length, int64_t count, int64_t first, int64_t last) {
+        std::string image(4096, '\0');
+        putHeader(image, length, count, first, last);
+        return image;
+    };
+    auto withEntries = [](std::string image, int64_t position, const Texts& texts) {
+        for (const std::string& text : texts) {
+            putRing(image, 4096, position, entryBytes(text));
+            position += 4 + static_cast<int64_t>(text.size());
+        }
+        return image;
+    };
+    std::string zeroLength = withEntries(ring(4096, 3, 16, 44), 16, {"0123456789", "abcdefghij"});
+    std::string tooLong = ring(4096, 1, 16, 16);
+    putInt(tooLong, 16, 4077);
+    std::string pastDisk = withEntries(ring(4096, 1, 16, 16), 16, {std::string(100, 'x')});
+    pastDisk.resize(60);
+    const std::pair<const char*, std::string> cases[] = {
+        {"empty file", ""},
+        {"shorter than a header", std::string(10, '\0')},
+        {"zero-filled", std::string(4096, '\0')},
+        {"length not a multiple of 4096", ring(5000, 0, 0, 0)},
+        {"negative count", ring(4096, -1, 0, 0)},
+        {"empty ring naming an entry", ring(4096, 0, 16, 16)},
+        {"count without a first position", withEntries(ring(4096, 2, 0, 0), 16, {"ab", "cd"})},
+        {"position inside the header", ring(4096, 1, 8, 8)},
+        {"position past the ring", ring(4096, 1, 4096, 4096)},
+        {"third entry of length 0", zeroLength},
+        {"length that cannot fit the ring", tooLong},
+        {"last position off the chain", withEntries(ring(4096, 2, 16, 16), 16, {"ab", "cd"})},
+        {"entry past the end on disk", pastDisk},
+    };
+    TempFolder folder("unsound");
+    const std::string path = folder.queuePath();
+    for (const auto& [name, image] : cases) {
+        SCOPED_TRACE(name);
+        writeBytes(path, image);
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Corrupt);
+        EXPECT_TRUE(file.isOpen());
+        EXPECT_FALSE(file.append("x", 1));
+        EXPECT_EQ(file.readEntries([](std::string&&) { ADD_FAILURE(); }),
+                  EventQueueFile::ReadResult::Corrupt);
+        EXPECT_EQ(readBytes(path), image);
+        ASSERT_TRUE(file.recreate());
+        EXPECT_EQ(readBytes(path), freshImage());
+        appendText(file, "x");
+        EXPECT_EQ(loadTexts(path), Texts{"x"});
+    }
+}
+
+TEST(EventQueueFileLoad, AFileThatCannotBeOpenedIsLeftAlone) {
+    TempFolder folder("unavailable");
+    const std::string path = folder.queuePath();
+    fs::create_directory(path);  // cannot be opened as a file, even by root
+    EventQueueFile file(path);
+    EXPECT_EQ(file.open(), Result::Unavailable);
+    EXPECT_FALSE(file.isOpen());
+    EXPECT_FALSE(file.append("x", 1));
+    EXPECT_FALSE(file.rewrite({"x"}));
+    EXPECT_FALSE(file.recreate());
+    EXPECT_TRUE(fs::is_directory(path));
+
+    EventQueueFile nowhere((folder.path() / "missing" / ".event_queue").string());
+    EXPECT_EQ(nowhere.open(), Result::Unavailable);
+    EXPECT_FALSE(fs::exists(folder.path() / "missing"));
+}
