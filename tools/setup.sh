@@ -8,7 +8,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcpp-httplib-dev libssl-dev openssl
-  binutils
+  binutils clang libclang-rt-14-dev
 )
 
 missing=()
