@@ -4,13 +4,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "delivery/stop_signal.h"
+#include "platform/platform.h"
 
 namespace Corvex::Tracking {
 
 struct InitializationData;
 class QueueManagerMonitor;
+class EventQueueFile;
 class Sender;
 class TrackingEvent;
 
@@ -45,7 +53,56 @@ public:
     int32_t pendingCount() const;
 
 private:
-    // (fields: the implementer's choice)
+    // One queued event with the exact text its file entry holds; the text's
+    // length counts against the batch budget, and file rebuilds write it.
+    struct PendingEntry {
+        std::unique_ptr<TrackingEvent> event;
+        std::string text;
+    };
+
+    void openQueueFile(const std::string& saveFolder);
+    void loadSavedEntries();
+    void recycle(std::unique_ptr<TrackingEvent> event);
+    // Caller holds queueMutex. Brings the file back in step with `pending`
+    // by writing it anew from the pending texts.
+    bool rebuildFile();
+
+    void workerLoop();
+    void formBatch();
+    // Acts on the result of the last send: retires a delivered batch, keeps
+    // a failed one at the front, and leaves the sender Idle.
+    void settleLastSend();
+
+    std::thread workerThread;
+    std::mutex controlMutex;  // serialises startWorker and stopWorker
+    std::mutex queueMutex;    // pending, count updates, the queue file, fileInStep
+    std::mutex poolMutex;     // eventPool; taken after queueMutex when both are needed
+    std::atomic<bool> running{false};
+    StopSignal stopSignal;
+
+    QueueManagerMonitor* const monitor;
+    Sender* const sender;
+    const int32_t flushQueueSize;
+    const int32_t flushSendSize;
+    const int64_t queueCheckInterval;  // at least 1 ms
+    const int64_t sendDelay;
+
+    // Declared before the file so that the file closes before the lock goes.
+    Platform::FileLock queueLock;
+    // Null when saving is off, the lock is held elsewhere or the file cannot
+    // be opened: the queue then lives in memory only.
+    std::unique_ptr<EventQueueFile> queueFile;
+    // False after a failed file operation until a rebuild succeeds.
+    bool fileInStep = true;
+
+    std::deque<PendingEntry> pending;
+    std::atomic<int32_t> count{0};
+    std::vector<std::unique_ptr<TrackingEvent>> eventPool;
+
+    // Worker thread only: the events of the last send, the first entries of
+    // `pending`, and the time from which a short queue is flushed.
+    std::vector<const TrackingEvent*> batch;
+    int64_t nextSendTime = 0;
 };
 
 }  // namespace Corvex::Tracking

@@ -1,0 +1,124 @@
+// The event pool and the heap a queued event costs, measured with a global
+// operator new that counts what this test executable allocates.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <new>
+#include <set>
+
+#include "queue_manager_fakes.h"
+
+using namespace Corvex::Tracking;
+using namespace Corvex::Tracking::Testing;
+
+namespace {
+
+// Each block carries its size in front, so that live bytes can be counted.
+constexpr size_t PREFIX = alignof(std::max_align_t);
+std::atomic<int64_t> liveBytes{0};
+std::atomic<int64_t> recordAllocations{0};
+
+void* countedNew(size_t size) {
+    void* block = std::malloc(size + PREFIX);
+    if (block == nullptr) throw std::bad_alloc();
+    *static_cast<size_t*>(block) = size;
+    liveBytes += static_cast<int64_t>(size);
+    if (size == sizeof(TrackingEvent)) ++recordAllocations;
+    return static_cast<char*>(block) + PREFIX;
+}
+
+void countedDelete(void* pointer) {
+    if (pointer == nullptr) return;
+    void* block = static_cast<char*>(pointer) - PREFIX;
+    liveBytes -= static_cast<int64_t>(*static_cast<size_t*>(block));
+    std::free(block);
+}
+
+void fillLevelEvent(TrackingEvent& event, int i) {
+    event.eId = "0f8e2c1a-1111-4222-9333-" + std::to_string(100000000000 + i);
+    event.eventName = "vxsdk_level_attempt";
+    event.id = "7d5e0c2b-2222-4333-8444-555566667777";
+    event.timeInMs = 1700000000000 + i;
+    event.cfgId = "3a4b5c6d-3333-4444-9555-666677778888";
+    event.appVersion = "1.4.0";
+    event.setLevelValue(i, "forest");
+}
+
+}  // namespace
+
+void* operator new(size_t size) {
+    return countedNew(size);
+}
+void* operator new[](size_t size) {
+    return countedNew(size);
+}
+void operator delete(void* pointer) noexcept {
+    countedDelete(pointer);
+}
+void operator delete[](void* pointer) noexcept {
+    countedDelete(pointer);
+}
+void operator delete(void* pointer, size_t) noexcept {
+    countedDelete(pointer);
+}
+void operator delete[](void* pointer, size_t) noexcept {
+    countedDelete(pointer);
+}
+
+TEST(QueueManagerPool, SteadyStreamReusesRecordsOnceWarm) {
+    ScriptedSender sender;
+    QueueManager queue(quickSettings(false), nullptr, &sender, "");
+    std::set<const TrackingEvent*> warm;
+    // Warm-up: up to 20 events wait at once.
+    for (int i = 0; i < 20; ++i) {
+        auto event = queue.acquireEvent();
+        warm.insert(event.get());
+        fillLevelEvent(*event, i);
+        ASSERT_TRUE(queue.enqueue(std::move(event)));
+    }
+    queue.retireOldest(20);
+
+    const int64_t recordsBefore = recordAllocations;
+    for (int i = 0; i < 2000; ++i) {
+        auto event = queue.acquireEvent();
+        EXPECT_EQ(warm.count(event.get()), 1u);
+        fillLevelEvent(*event, i);
+        ASSERT_TRUE(queue.enqueue(std::move(event)));
+        if (queue.pendingCount() == 20) queue.retireOldest(7);
+    }
+    EXPECT_EQ(recordAllocations - recordsBefore, 0);
+}
+
+TEST(QueueManagerPool, RecordsCutAtLoadBecomeSpares) {
+    TempFolder folder("pool");
+    std::vector<std::string> texts;
+    for (int i = 0; i < 1500; ++i) texts.push_back(eventText("e" + std::to_string(i)));
+    writeBytes(folder.queuePath(), imageOf(texts, 4096 * 128));
+    ScriptedSender sender;
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+    ASSERT_EQ(queue.pendingCount(), 1000);
+
+    const int64_t recordsBefore = recordAllocations;
+    std::vector<std::unique_ptr<TrackingEvent>> taken;
+    for (int i = 0; i < 500; ++i) taken.push_back(queue.acquireEvent());
+    EXPECT_EQ(recordAllocations - recordsBefore, 0);
+    taken.push_back(queue.acquireEvent());
+    EXPECT_EQ(recordAllocations - recordsBefore, 1);
+}
+
+TEST(QueueManagerPool, QueuedEventCostsLessThanOneKilobyte) {
+    ScriptedSender sender;
+    QueueManager queue(quickSettings(false), nullptr, &sender, "");
+    const int64_t before = liveBytes;
+    for (int i = 0; i < QueueManager::MAX_PENDING; ++i) {
+        auto event = queue.acquireEvent();
+        fillLevelEvent(*event, i);
+        ASSERT_TRUE(queue.enqueue(std::move(event)));
+    }
+    const int64_t perEvent = (liveBytes - before) / QueueManager::MAX_PENDING;
+    RecordProperty("heap_bytes_per_queued_event", std::to_string(perEvent));
+    std::cout << "heap bytes per queued event: " << perEvent << "\n";
+    EXPECT_LT(perEvent, 1024);
+}
