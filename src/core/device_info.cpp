@@ -29,7 +29,8 @@ public:
         engine.seed(seed);
     }
 
-    std::string next() {
+    // Writes a new UUID text over `text`.
+    void next(std::string& text) {
         std::array<uint32_t, 5> draws{};
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -39,7 +40,7 @@ public:
         // draw holds eight uniform digits); the variant digit takes 2 bits of
         // the fifth.
         static const char HEX[] = "0123456789abcdef";
-        std::string text(36, '-');
+        text.assign(36, '-');
         int digit = 0;
         const auto nextDigit = [&]() {
             const uint32_t word = draws[static_cast<size_t>(digit / 8)];
@@ -57,7 +58,6 @@ public:
                 text[i] = nextDigit();
             }
         }
-        return text;
     }
 
 private:
@@ -72,6 +72,12 @@ UuidGenerator& generator() {
 
 }  // namespace
 
-std::string makeUuid() { return generator().next(); }
+std::string makeUuid() {
+    std::string text;
+    generator().next(text);
+    return text;
+}
+
+void makeUuid(std::string& out) { generator().next(out); }
 
 }  // namespace Corvex::Tracking
