@@ -15,12 +15,7 @@
  * - Flags and enumerations are 32-bit integers (any non-zero value is true).
  * - Texts returned to the host (TrackingManager_GetUserId,
  *   TrackingManager_GetVersion) are fresh heap copies that the host releases
- *   with the C runtime's free(). On Windows, corvex_tracking.dll takes its C
- *   runtime from the Universal C Runtime (the api-ms-win-crt-* DLLs of the
- *   system), as programs built with Visual Studio 2015 or later do, so such a
- *   host's free() is the right one. A host tied to another C runtime
- *   (msvcrt.dll, a statically linked one) must release the texts with the
- *   UCRT's free(), found in ucrtbase.dll.
+ *   with the C runtime's free().
  * - No function reports an error, throws, or blocks on the network.
  */
 #ifndef CORVEX_TRACKING_H

@@ -1,7 +1,5 @@
 // The exported tracking functions: the typed events of the catalogue and the
 // host's own events. Each makes an event, sets its payload and queues it.
-#include <string_view>
-
 #include "api/manager_handle.h"
 #include "core/utf8.h"
 #include "events/event_catalogue.h"
@@ -15,7 +13,7 @@ namespace Names = Corvex::Tracking::Catalogue;
 namespace {
 
 template <typename Fill>
-void trackEvent(TrackingManager* handle, std::string_view name, Fill&& fill) {
+void trackEvent(TrackingManager* handle, const std::string& name, Fill&& fill) {
     withManager(handle, [&](Manager& m) { m.track(name, false, fill); });
 }
 

@@ -29,8 +29,7 @@ public:
         engine.seed(seed);
     }
 
-    // Writes a new UUID text over `text`.
-    void next(std::string& text) {
+    std::string next() {
         std::array<uint32_t, 5> draws{};
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -40,7 +39,7 @@ public:
         // draw holds eight uniform digits); the variant digit takes 2 bits of
         // the fifth.
         static const char HEX[] = "0123456789abcdef";
-        text.assign(36, '-');
+        std::string text(36, '-');
         int digit = 0;
         const auto nextDigit = [&]() {
             const uint32_t word = draws[static_cast<size_t>(digit / 8)];
@@ -58,6 +57,7 @@ public:
                 text[i] = nextDigit();
             }
         }
+        return text;
     }
 
 private:
@@ -72,12 +72,6 @@ UuidGenerator& generator() {
 
 }  // namespace
 
-std::string makeUuid() {
-    std::string text;
-    generator().next(text);
-    return text;
-}
-
-void makeUuid(std::string& out) { generator().next(out); }
+std::string makeUuid() { return generator().next(); }
 
 }  // namespace Corvex::Tracking

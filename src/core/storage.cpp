@@ -1,6 +1,5 @@
 #include "core/storage.h"
 
-#include "events/tracking_event.h"
 #include "platform/platform.h"
 
 namespace Corvex::Tracking {
@@ -18,8 +17,6 @@ void Storage::load() {
     document = json();
     std::string bytes;
     if (!Platform::readWholeFile(filePath(), bytes) || bytes.empty()) return;
-    // A document nested too deeply to be written again counts as unparsable.
-    if (nestsTooDeep(bytes)) return;
     // Whitespace around the value is allowed and a UTF-8 byte order mark is
     // skipped; comments are not.
     json parsed = json::parse(bytes, nullptr, false);

@@ -192,18 +192,17 @@ bool TrackingManager::isStarted() const {
     return started;
 }
 
-// Assignments into the record's strings reuse their buffers, so a recycled
-// record is stamped without allocating.
-void TrackingManager::stampLocked(TrackingEvent& event, std::string_view name, int64_t now) const {
-    makeUuid(event.eId);
+void TrackingManager::stampLocked(TrackingEvent& event, const std::string& name,
+                                  int64_t now) const {
+    event.eId = makeUuid();
     event.timeInMs = now;
-    event.eventName.assign(name.data(), name.size());
+    event.eventName = name;
     event.id = currentSessionId;
     event.cfgId = configId;
     event.appVersion = appVersion;
 }
 
-std::unique_ptr<TrackingEvent> TrackingManager::createEvent(std::string_view name,
+std::unique_ptr<TrackingEvent> TrackingManager::createEvent(const std::string& name,
                                                             bool resetValue) {
     std::unique_ptr<TrackingEvent> event = queueManager->acquireEvent();
     {

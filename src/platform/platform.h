@@ -73,11 +73,6 @@ public:
     bool writeAt(int64_t offset, const void* buffer, size_t n);
     // The size on disk, or -1.
     int64_t size();
-    // The size on disk while a name still leads to the file, else -1 (another
-    // program deleted it while it was open, or the query failed). One query of
-    // the open file, which leaves the file's times alone: asking for them
-    // would make the next write update them at once, at a cost.
-    int64_t namedSize();
     // Cuts or extends the file to the given size.
     bool truncate(int64_t size);
     void close();

@@ -210,19 +210,6 @@ int64_t RandomAccessFile::size() {
     return static_cast<int64_t>(st.st_size);
 }
 
-int64_t RandomAccessFile::namedSize() {
-    if (fd < 0) return -1;
-#ifdef STATX_NLINK
-    struct statx st{};
-    if (::statx(fd, "", AT_EMPTY_PATH, STATX_SIZE | STATX_NLINK, &st) != 0) return -1;
-    return st.stx_nlink > 0 ? static_cast<int64_t>(st.stx_size) : -1;
-#else
-    struct stat st{};
-    if (::fstat(fd, &st) != 0) return -1;
-    return st.st_nlink > 0 ? static_cast<int64_t>(st.st_size) : -1;
-#endif
-}
-
 bool RandomAccessFile::truncate(int64_t newSize) {
     return fd >= 0 && ::ftruncate(fd, static_cast<off_t>(newSize)) == 0;
 }

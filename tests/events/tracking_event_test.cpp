@@ -249,26 +249,3 @@ TEST(PayloadBuilders, JsonTextValue) {
         EXPECT_TRUE(event.value.is_null()) << bad;
     }
 }
-
-TEST(PayloadBuilders, RefillingARecycledRecordLeavesNothingOfItsOldPayload) {
-    TrackingEvent event;
-    // The same keys as the level payload, with other types (a custom event's).
-    event.value = json::parse(R"({"label":5,"level":"x"})");
-    event.setLevelValue(3, "forest");
-    EXPECT_EQ(event.value.dump(), R"({"label":"forest","level":3})");
-    event.setLevelValue(4, std::string(100, 'l'));
-    event.setLevelValue(5, "x");
-    EXPECT_EQ(event.value.dump(), R"({"label":"x","level":5})");
-    event.value = json::parse(R"({"value":[1,{"a":2}]})");
-    event.setStringValue("s");
-    EXPECT_EQ(event.value.dump(), R"({"value":"s"})");
-    event.setIntValue(1);
-    EXPECT_EQ(event.value.dump(), R"({"value":1})");
-    // More members than the payload has, and fewer.
-    event.value = json::parse(R"({"label":"a","level":1,"extra":true})");
-    event.setLevelValue(2, "b");
-    EXPECT_EQ(event.value.dump(), R"({"label":"b","level":2})");
-    event.setPurchaseValue("p", 2.5f, 1, "EUR", 0);
-    EXPECT_EQ(event.value.dump(),
-              R"({"amount":1,"currency":"EUR","pack":"p","price":2.5,"store_type":"app_store"})");
-}
