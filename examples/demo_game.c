@@ -7,6 +7,9 @@
  * --proxy and --ca route the requests through a local tracking service; --save
  * picks the save folder. It prints the number of events it tracked.
  */
+#ifndef _WIN32
+#define _POSIX_C_SOURCE 199309L /* nanosleep under strict C99 */
+#endif
 #include <corvex/tracking.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,7 +17,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
-static void sleepMs(unsigned ms) { Sleep(ms); }
+static void sleepMs(unsigned ms) {
+    Sleep(ms);
+}
 #else
 #include <time.h>
 static void sleepMs(unsigned ms) {

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
-fuzzers=(event_queue_file_fuzz)
+fuzzers=(event_queue_file_fuzz tracking_event_fuzz properties_file_fuzz custom_json_fuzz
+  text_exports_fuzz)
 
 tools/setup.sh
 if ! command -v clang++ >/dev/null 2>&1; then
@@ -30,9 +31,12 @@ for fuzzer in "${fuzzers[@]}"; do
   corpus="build-fuzz/corpus/$fuzzer"
   findings="build-fuzz/findings/$fuzzer"
   mkdir -p "$corpus" "$findings"
+  # Checked-in starting inputs, read but never written.
+  seeds="tests/fuzz/seeds/$fuzzer"
+  [ -d "$seeds" ] || seeds=""
   echo "run-fuzzers: $fuzzer for ${seconds} s"
   # A single input that runs for more than 30 s counts as a hang. Inputs up to
   # 16 KiB leave room for whole files of a few rings' length.
   "$binary" -max_total_time="$seconds" -timeout=30 -max_len=16384 -print_final_stats=1 \
-    -artifact_prefix="$findings/" "$corpus"
+    -artifact_prefix="$findings/" "$corpus" ${seeds:+"$seeds"}
 done

@@ -6,9 +6,12 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libcurl4-openssl-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   libcpp-httplib-dev libssl-dev openssl
   binutils clang libclang-rt-14-dev
+  libcli11-dev
+  # The collector's page test runs the page in headless Chromium.
+  chromium fonts-dejavu-core
 )
 
 missing=()

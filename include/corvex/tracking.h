@@ -15,7 +15,12 @@
  * - Flags and enumerations are 32-bit integers (any non-zero value is true).
  * - Texts returned to the host (TrackingManager_GetUserId,
  *   TrackingManager_GetVersion) are fresh heap copies that the host releases
- *   with the C runtime's free().
+ *   with the C runtime's free(). On Windows, corvex_tracking.dll takes its C
+ *   runtime from the Universal C Runtime (the api-ms-win-crt-* DLLs of the
+ *   system), as programs built with Visual Studio 2015 or later do, so such a
+ *   host's free() is the right one. A host tied to another C runtime
+ *   (msvcrt.dll, a statically linked one) must release the texts with the
+ *   UCRT's free(), found in ucrtbase.dll.
  * - No function reports an error, throws, or blocks on the network.
  */
 #ifndef CORVEX_TRACKING_H
@@ -136,8 +141,7 @@ CORVEX_API void TrackingManager_TrackAdImpression2(TrackingManager* manager, con
 CORVEX_API void TrackingManager_TrackIAPInitialization(TrackingManager* manager, int32_t result);
 CORVEX_API void TrackingManager_TrackIAPRestorePurchase(TrackingManager* manager);
 CORVEX_API void TrackingManager_TrackIAPBuyStart(TrackingManager* manager, const char* pack,
-                                                 float price, int32_t amount,
-                                                 const char* currency);
+                                                 float price, int32_t amount, const char* currency);
 CORVEX_API void TrackingManager_TrackIAPBuyEnd(TrackingManager* manager, const char* pack,
                                                float price, int32_t amount, const char* currency,
                                                int32_t result);

@@ -1,5 +1,7 @@
 // The exported tracking functions: the typed events of the catalogue and the
 // host's own events. Each makes an event, sets its payload and queues it.
+#include <string_view>
+
 #include "api/manager_handle.h"
 #include "core/utf8.h"
 #include "events/event_catalogue.h"
@@ -13,7 +15,7 @@ namespace Names = Corvex::Tracking::Catalogue;
 namespace {
 
 template <typename Fill>
-void trackEvent(TrackingManager* handle, const std::string& name, Fill&& fill) {
+void trackEvent(TrackingManager* handle, std::string_view name, Fill&& fill) {
     withManager(handle, [&](Manager& m) { m.track(name, false, fill); });
 }
 
@@ -35,13 +37,11 @@ void trackPurchase(TrackingManager* handle, const char* name, const char* pack, 
 }
 
 void trackAccount(TrackingManager* handle, const char* name, const char* id, const char* type) {
-    trackEvent(handle, name, [&](TrackingEvent& e) {
-        e.setAccountValue(textFromHost(id), textFromHost(type));
-    });
+    trackEvent(handle, name,
+               [&](TrackingEvent& e) { e.setAccountValue(textFromHost(id), textFromHost(type)); });
 }
 
-void trackWallet(TrackingManager* handle, const char* name, const char* wallet,
-                 const char* chain) {
+void trackWallet(TrackingManager* handle, const char* name, const char* wallet, const char* chain) {
     trackEvent(handle, name, [&](TrackingEvent& e) {
         e.setWalletValue(textFromHost(wallet), textFromHost(chain));
     });
@@ -133,8 +133,8 @@ void TrackingManager_TrackIAPBuyStart(TrackingManager* manager, const char* pack
 
 void TrackingManager_TrackIAPBuyEnd(TrackingManager* manager, const char* pack, float price,
                                     int32_t amount, const char* currency, int32_t result) {
-    trackPurchase(manager, result != 0 ? Names::IAP_SUCCESS_PAYMENT : Names::IAP_FAIL_PAYMENT,
-                  pack, price, amount, currency);
+    trackPurchase(manager, result != 0 ? Names::IAP_SUCCESS_PAYMENT : Names::IAP_FAIL_PAYMENT, pack,
+                  price, amount, currency);
 }
 
 void TrackingManager_TrackFacebookLogin(TrackingManager* manager, const char* facebookId) {
@@ -172,16 +172,14 @@ void TrackingManager_TrackAuthorizationTrackingStatus(TrackingManager* manager, 
                [&](TrackingEvent& e) { e.setTrackingStatusValue(status); });
 }
 
-void TrackingManager_TrackAccountLogin(TrackingManager* manager, const char* id,
-                                       const char* type) {
+void TrackingManager_TrackAccountLogin(TrackingManager* manager, const char* id, const char* type) {
     trackAccount(manager, Names::ACCOUNT_LOGIN, id, type);
 }
 void TrackingManager_TrackAccountLogout(TrackingManager* manager, const char* id,
                                         const char* type) {
     trackAccount(manager, Names::ACCOUNT_LOGOUT, id, type);
 }
-void TrackingManager_TrackAccountLink(TrackingManager* manager, const char* id,
-                                      const char* type) {
+void TrackingManager_TrackAccountLink(TrackingManager* manager, const char* id, const char* type) {
     trackAccount(manager, Names::ACCOUNT_LINK, id, type);
 }
 void TrackingManager_TrackAccountUnlink(TrackingManager* manager, const char* id,
@@ -213,19 +211,16 @@ void TrackingManager_TrackCryptoPayment2(TrackingManager* manager, const char* p
     trackCrypto(manager, pack, price, amount, currency, nullptr);
 }
 void TrackingManager_TrackCryptoPayment3(TrackingManager* manager, const char* pack, float price,
-                                         int32_t amount, const char* currency,
-                                         const char* chain) {
+                                         int32_t amount, const char* currency, const char* chain) {
     trackCrypto(manager, pack, price, amount, currency, chain);
 }
 
 void TrackingManager_Track(TrackingManager* manager, const char* name) {
-    withManager(manager, [&](Manager& m) {
-        m.track(textFromHost(name), true, [](TrackingEvent&) {});
-    });
+    withManager(manager,
+                [&](Manager& m) { m.track(textFromHost(name), true, [](TrackingEvent&) {}); });
 }
 
-void TrackingManager_TrackWithIntValue(TrackingManager* manager, const char* name,
-                                       int32_t value) {
+void TrackingManager_TrackWithIntValue(TrackingManager* manager, const char* name, int32_t value) {
     withManager(manager, [&](Manager& m) { m.trackIntValue(textFromHost(name), value); });
 }
 

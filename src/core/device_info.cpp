@@ -8,11 +8,17 @@
 
 namespace Corvex::Tracking {
 
-std::string describePlatform() { return Platform::osProductName(); }
+std::string describePlatform() {
+    return Platform::osProductName();
+}
 
-std::string describeOsVersion() { return Platform::osVersionText(); }
+std::string describeOsVersion() {
+    return Platform::osVersionText();
+}
 
-std::string localIpAddress() { return Platform::localIpv4Address(); }
+std::string localIpAddress() {
+    return Platform::localIpv4Address();
+}
 
 namespace {
 
@@ -29,7 +35,8 @@ public:
         engine.seed(seed);
     }
 
-    std::string next() {
+    // Writes a new UUID text over `text`.
+    void next(std::string& text) {
         std::array<uint32_t, 5> draws{};
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -39,7 +46,7 @@ public:
         // draw holds eight uniform digits); the variant digit takes 2 bits of
         // the fifth.
         static const char HEX[] = "0123456789abcdef";
-        std::string text(36, '-');
+        text.assign(36, '-');
         int digit = 0;
         const auto nextDigit = [&]() {
             const uint32_t word = draws[static_cast<size_t>(digit / 8)];
@@ -57,7 +64,6 @@ public:
                 text[i] = nextDigit();
             }
         }
-        return text;
     }
 
 private:
@@ -72,6 +78,14 @@ UuidGenerator& generator() {
 
 }  // namespace
 
-std::string makeUuid() { return generator().next(); }
+std::string makeUuid() {
+    std::string text;
+    generator().next(text);
+    return text;
+}
+
+void makeUuid(std::string& out) {
+    generator().next(out);
+}
 
 }  // namespace Corvex::Tracking

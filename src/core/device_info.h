@@ -12,6 +12,8 @@ std::string describeOsVersion();
 // A new random version-4 UUID text: 36 lower-case characters. Safe to call
 // from any thread.
 std::string makeUuid();
+// The same, written over `out` so that its buffer is reused.
+void makeUuid(std::string& out);
 // The machine's local IPv4 address in dotted decimal, or "".
 std::string localIpAddress();
 

@@ -1,5 +1,6 @@
 #include "core/storage.h"
 
+#include "events/tracking_event.h"
 #include "platform/platform.h"
 
 namespace Corvex::Tracking {
@@ -8,15 +9,21 @@ using nlohmann::json;
 
 Storage::Storage(std::string folderPath) : folder(std::move(folderPath)) {}
 
-void Storage::setFileName(std::string name) { fileName = std::move(name); }
+void Storage::setFileName(std::string name) {
+    fileName = std::move(name);
+}
 
-std::string Storage::filePath() const { return folder + Platform::PATH_SEPARATOR + fileName; }
+std::string Storage::filePath() const {
+    return folder + Platform::PATH_SEPARATOR + fileName;
+}
 
 void Storage::load() {
     dirty = false;
     document = json();
     std::string bytes;
     if (!Platform::readWholeFile(filePath(), bytes) || bytes.empty()) return;
+    // A document nested too deeply to be written again counts as unparsable.
+    if (nestsTooDeep(bytes)) return;
     // Whitespace around the value is allowed and a UTF-8 byte order mark is
     // skipped; comments are not.
     json parsed = json::parse(bytes, nullptr, false);

@@ -36,7 +36,8 @@ TrackingManager::TrackingManager(const std::string& user, const std::string& pas
     storeTypeValue = settings.StoreType;
 
     if (settings.EnableSave) {
-        saveFolder = settings.SavePath.empty() ? defaultSavePath(SAVE_FOLDER_NAME) : settings.SavePath;
+        saveFolder =
+            settings.SavePath.empty() ? defaultSavePath(SAVE_FOLDER_NAME) : settings.SavePath;
         createDirectories(saveFolder);
         storage = std::make_unique<Storage>(saveFolder);
         storage->setFileName(PROPERTIES_FILE);
@@ -174,13 +175,27 @@ std::string TrackingManager::getConfigId() const {
     return configId;
 }
 
-std::string TrackingManager::getBundleId() const { return bundleId; }
-std::string TrackingManager::getCountry() const { return country; }
-std::string TrackingManager::getDeviceModel() const { return deviceModel; }
-std::string TrackingManager::getPlatform() const { return platform; }
-std::string TrackingManager::getOsVersion() const { return osVersion; }
-std::string TrackingManager::getAppVersion() const { return appVersion; }
-std::string TrackingManager::getAppBuildNumber() const { return appBuildNumber; }
+std::string TrackingManager::getBundleId() const {
+    return bundleId;
+}
+std::string TrackingManager::getCountry() const {
+    return country;
+}
+std::string TrackingManager::getDeviceModel() const {
+    return deviceModel;
+}
+std::string TrackingManager::getPlatform() const {
+    return platform;
+}
+std::string TrackingManager::getOsVersion() const {
+    return osVersion;
+}
+std::string TrackingManager::getAppVersion() const {
+    return appVersion;
+}
+std::string TrackingManager::getAppBuildNumber() const {
+    return appBuildNumber;
+}
 
 std::string TrackingManager::sessionId() const {
     std::lock_guard<std::mutex> lock(stateMutex);
@@ -192,17 +207,18 @@ bool TrackingManager::isStarted() const {
     return started;
 }
 
-void TrackingManager::stampLocked(TrackingEvent& event, const std::string& name,
-                                  int64_t now) const {
-    event.eId = makeUuid();
+// Assignments into the record's strings reuse their buffers, so a recycled
+// record is stamped without allocating.
+void TrackingManager::stampLocked(TrackingEvent& event, std::string_view name, int64_t now) const {
+    makeUuid(event.eId);
     event.timeInMs = now;
-    event.eventName = name;
+    event.eventName.assign(name.data(), name.size());
     event.id = currentSessionId;
     event.cfgId = configId;
     event.appVersion = appVersion;
 }
 
-std::unique_ptr<TrackingEvent> TrackingManager::createEvent(const std::string& name,
+std::unique_ptr<TrackingEvent> TrackingManager::createEvent(std::string_view name,
                                                             bool resetValue) {
     std::unique_ptr<TrackingEvent> event = queueManager->acquireEvent();
     {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "core/tracking_properties_getter.h"
 #include "events/tracking_event.h"
@@ -59,11 +60,11 @@ public:
 
     // A record stamped with a new id, the time, the name and the current
     // session id, config id and app version; value reset to null on request.
-    std::unique_ptr<TrackingEvent> createEvent(const std::string& name, bool resetValue);
+    std::unique_ptr<TrackingEvent> createEvent(std::string_view name, bool resetValue);
     // Makes an event, lets fill set its payload, and queues it. False when the
     // queue refused it.
     template <typename Fill>
-    bool track(const std::string& name, bool resetValue, Fill&& fill) {
+    bool track(std::string_view name, bool resetValue, Fill&& fill) {
         std::unique_ptr<TrackingEvent> event = createEvent(name, resetValue);
         fill(*event);
         return enqueue(std::move(event));
@@ -87,7 +88,7 @@ private:
     void openSession();
     // Fills every field but the value from the identity of the moment;
     // stateMutex must be held.
-    void stampLocked(TrackingEvent& event, const std::string& name, int64_t now) const;
+    void stampLocked(TrackingEvent& event, std::string_view name, int64_t now) const;
     static std::string defaultSavePath(const std::string& relative);
     static bool createDirectories(const std::string& path);
 

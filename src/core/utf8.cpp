@@ -1,6 +1,7 @@
 #include "core/utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace Corvex::Tracking {
 
@@ -43,9 +44,33 @@ size_t validSequence(std::string_view s, size_t i, size_t& bad) {
     return length;
 }
 
+// True when none of the eight bytes at p has its high bit set.
+bool isAsciiWord(const char* p) {
+    uint64_t word = 0;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080ULL) == 0;
+}
+
 }  // namespace
 
+bool isValidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        if (i + 8 <= text.size() && isAsciiWord(text.data() + i)) {
+            i += 8;
+            continue;
+        }
+        size_t bad = 0;
+        const size_t n = validSequence(text, i, bad);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 std::string repairUtf8(std::string_view text) {
+    // Host texts are nearly always valid: copied at once.
+    if (isValidUtf8(text)) return std::string(text);
     std::string out;
     out.reserve(text.size());
     size_t i = 0;

@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 
-#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "core/initialization_data.h"
@@ -10,6 +9,7 @@
 #include "core/tracking_properties_getter.h"
 #include "delivery/back_off.h"
 #include "delivery/stop_signal.h"
+#include "events/json_writer.h"
 #include "events/tracking_event.h"
 
 namespace Corvex::Tracking {
@@ -141,20 +141,49 @@ bool HttpSender::deliver(const std::vector<const TrackingEvent*>& batch, const S
     }
 }
 
+// The document is written directly, members in key order, as the JSON
+// library's dump() of it gives them. Each event's part is the text the queue
+// saved for it when there is one, so that a batch is not serialised again.
 std::string HttpSender::buildBatchBody(const std::vector<const TrackingEvent*>& batch) const {
-    nlohmann::json body = nlohmann::json::object();
-    body["vxUid"] = propertiesGetter->getUserId();
-    body["vxSdkVersion"] = SDK_VERSION;
-    body["bundleId"] = propertiesGetter->getBundleId();
-    body["country"] = propertiesGetter->getCountry();
-    body["device"] = propertiesGetter->getDeviceModel();
-    body["platform"] = propertiesGetter->getPlatform();
-    body["osVersion"] = propertiesGetter->getOsVersion();
-    nlohmann::json subMessages = nlohmann::json::array();
-    for (const TrackingEvent* event : batch) subMessages.push_back(event->toJson());
-    body["subMessages"] = std::move(subMessages);
+    const std::string userId = propertiesGetter->getUserId();
+    const std::string bundleId = propertiesGetter->getBundleId();
+    const std::string country = propertiesGetter->getCountry();
+    const std::string deviceModel = propertiesGetter->getDeviceModel();
+    const std::string platform = propertiesGetter->getPlatform();
+    const std::string osVersion = propertiesGetter->getOsVersion();
+
+    size_t eventBytes = 0;
+    for (const TrackingEvent* event : batch) eventBytes += event->queuedText.size() + 1;
+    std::string body;
+    body.reserve(eventBytes + 256 + userId.size() + bundleId.size() + country.size() +
+                 deviceModel.size() + platform.size() + osVersion.size());
     // Compact, raw UTF-8; invalid UTF-8 raises the JSON library's type error 316.
-    return body.dump();
+    body += "{\"bundleId\":";
+    appendJsonString(body, bundleId);
+    body += ",\"country\":";
+    appendJsonString(body, country);
+    body += ",\"device\":";
+    appendJsonString(body, deviceModel);
+    body += ",\"osVersion\":";
+    appendJsonString(body, osVersion);
+    body += ",\"platform\":";
+    appendJsonString(body, platform);
+    body += ",\"subMessages\":[";
+    for (size_t i = 0; i < batch.size(); ++i) {
+        if (i > 0) body += ',';
+        const TrackingEvent& event = *batch[i];
+        if (event.queuedText.empty()) {
+            event.appendJsonText(body);
+        } else {
+            body += event.queuedText;
+        }
+    }
+    body += "],\"vxSdkVersion\":";
+    appendJsonString(body, SDK_VERSION);
+    body += ",\"vxUid\":";
+    appendJsonString(body, userId);
+    body += '}';
+    return body;
 }
 
 void HttpSender::setVerbose(bool verbose) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 namespace Corvex::Tracking {
 
@@ -18,11 +19,19 @@ public:
     std::string cfgId;
     std::string appVersion;
 
+    // The compact JSON text the queue keeps for the record while it waits:
+    // its file entry and its part of a request body. Set by the queue, which
+    // clears it when it hands the record out again.
+    std::string queuedText;
+
     // The object with all seven members.
     nlohmann::json toJson() const;
     // The compact text of toJson(): raw UTF-8, members in key order. Throws
     // the JSON library's type error 316 for invalid UTF-8.
     std::string toJsonText() const;
+    // Appends the same text to out, written directly rather than through a
+    // document. On a throw, out keeps what was appended before the fault.
+    void appendJsonText(std::string& out) const;
     // Overwrites the fields from a JSON object; throws the JSON library's
     // errors for a value that is not an object or a member of the wrong type.
     void fromJson(const nlohmann::json& json);
@@ -59,5 +68,14 @@ public:
 // Milliseconds as a signed 64-bit count from a JSON floating-point number:
 // truncated toward zero, saturated at the range's ends, NaN as 0.
 int64_t saturatingMilliseconds(double value);
+
+// Arrays and objects nested deeper than this are refused wherever a JSON text
+// is read (host payloads, the queue file, the properties file): copying,
+// writing and comparing a value recurse once per level, so a deeper value
+// could exhaust the stack of the thread that handles it.
+constexpr int MAX_JSON_DEPTH = 256;
+// True when the text opens more than MAX_JSON_DEPTH arrays and objects
+// without closing them; brackets inside strings do not count.
+bool nestsTooDeep(std::string_view text);
 
 }  // namespace Corvex::Tracking

@@ -44,8 +44,13 @@ std::string localIpv4Address();
 // release with free(). Never null unless memory is exhausted.
 char* duplicateForHost(const std::string& text);
 
+// The files of the save folder are opened without following a link in the
+// last part of their path, so that a link planted there (in a folder others
+// can write) cannot make the library write to, or create, a file elsewhere.
+//
 // Whole-file helpers for small files (the properties file). readWholeFile
-// gives false when the file cannot be opened or read.
+// gives false when the file cannot be opened or read, or is not a regular
+// file (a FIFO or device in its place would block or never end the read).
 bool readWholeFile(const std::string& path, std::string& contents);
 // Writes the bytes to a new file beside the path and moves it over the path,
 // so a reader sees the old or the new contents, never a torn file. The file is
@@ -73,6 +78,11 @@ public:
     bool writeAt(int64_t offset, const void* buffer, size_t n);
     // The size on disk, or -1.
     int64_t size();
+    // The size on disk while a name still leads to the file, else -1 (another
+    // program deleted it while it was open, or the query failed). One query of
+    // the open file, which leaves the file's times alone: asking for them
+    // would make the next write update them at once, at a cost.
+    int64_t namedSize();
     // Cuts or extends the file to the given size.
     bool truncate(int64_t size);
     void close();

@@ -49,7 +49,7 @@ MakeDirResult makeDirectory(const std::string& path) {
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -103,8 +103,14 @@ char* duplicateForHost(const std::string& text) {
 }
 
 bool readWholeFile(const std::string& path, std::string& contents) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     contents.clear();
     char buffer[4096];
     for (;;) {
@@ -140,7 +146,8 @@ bool writeAll(int fd, const char* data, size_t n) {
 
 bool replaceFileContents(const std::string& path, const std::string& contents) {
     const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     bool ok = writeAll(fd, contents.data(), contents.size());
     ok = (::fsync(fd) == 0) && ok;
@@ -150,25 +157,33 @@ bool replaceFileContents(const std::string& path, const std::string& contents) {
     return ok;
 }
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
-bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
 
 bool renameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-RandomAccessFile::~RandomAccessFile() { close(); }
+RandomAccessFile::~RandomAccessFile() {
+    close();
+}
 
 bool RandomAccessFile::open(const std::string& path, bool create) {
     close();
-    int flags = O_RDWR | O_CLOEXEC;
+    int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
     if (create) flags |= O_CREAT;
     fd = ::open(path.c_str(), flags, 0600);
     return fd >= 0;
 }
 
-bool RandomAccessFile::isOpen() const { return fd >= 0; }
+bool RandomAccessFile::isOpen() const {
+    return fd >= 0;
+}
 
 bool RandomAccessFile::readAt(int64_t offset, void* buffer, size_t n) {
     if (fd < 0) return false;
@@ -205,9 +220,22 @@ bool RandomAccessFile::writeAt(int64_t offset, const void* buffer, size_t n) {
 
 int64_t RandomAccessFile::size() {
     if (fd < 0) return -1;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
+}
+
+int64_t RandomAccessFile::namedSize() {
+    if (fd < 0) return -1;
+#ifdef STATX_NLINK
+    struct statx st {};
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_SIZE | STATX_NLINK, &st) != 0) return -1;
+    return st.stx_nlink > 0 ? static_cast<int64_t>(st.stx_size) : -1;
+#else
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return -1;
+    return st.st_nlink > 0 ? static_cast<int64_t>(st.st_size) : -1;
+#endif
 }
 
 bool RandomAccessFile::truncate(int64_t newSize) {
@@ -219,11 +247,13 @@ void RandomAccessFile::close() {
     fd = -1;
 }
 
-FileLock::~FileLock() { release(); }
+FileLock::~FileLock() {
+    release();
+}
 
 bool FileLock::tryLock(const std::string& path) {
     release();
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);

@@ -1,6 +1,7 @@
 #include "queue/event_queue_file.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -9,6 +10,12 @@ namespace Corvex::Tracking {
 namespace {
 
 constexpr int64_t BLOCK = 4096;
+// How much of the ring a walk over the entries reads at once (more for a
+// longer entry), and how much zeroing writes at once.
+constexpr int64_t READ_PIECE = 16 * BLOCK;
+// Only ever read; not const, so that it lies in zero-filled memory rather
+// than taking its size in the library file.
+std::array<char, READ_PIECE> zeros{};
 // The header's fields are signed 32-bit, so the ring cannot grow past this.
 constexpr int64_t MAX_LENGTH = std::numeric_limits<int32_t>::max();
 
@@ -36,6 +43,46 @@ int64_t lengthFor(int64_t bytes) {
 }
 
 }  // namespace
+
+// The entries lie one after another in ring order, so a walk over them reads
+// the ring in large pieces rather than a few bytes per entry.
+class EventQueueFile::PieceReader {
+public:
+    // Bytes from the ring position `start` onwards, at most `limit` of them,
+    // in a file of `diskSize` bytes (a ring grows before its file does).
+    PieceReader(EventQueueFile& owner, int64_t start, int64_t limit, int64_t diskSize)
+        : owner(owner), start(start), limit(limit), diskSize(diskSize) {}
+
+    // The n bytes at `offset` past the start, or null when they lie past the
+    // limit or cannot be read. Valid until the next call.
+    const char* bytes(int64_t offset, int64_t n) {
+        if (offset < 0 || n < 0 || offset + n > limit) return nullptr;
+        const auto held = static_cast<int64_t>(piece.size());
+        if (offset < pieceStart || offset + n > pieceStart + held) {
+            int64_t ahead = std::min(limit - offset, std::max(n, READ_PIECE));
+            // A file shorter than its ring (it grows only as entries reach
+            // further) holds nothing past its end to read ahead.
+            if (diskSize < owner.ringLength) {
+                ahead = std::max(n, std::min(ahead, diskSize - owner.wrap(start + offset)));
+            }
+            piece.resize(static_cast<size_t>(ahead));
+            pieceStart = offset;
+            if (!owner.readRing(start + offset, piece.data(), ahead)) {
+                piece.clear();
+                return nullptr;
+            }
+        }
+        return piece.data() + (offset - pieceStart);
+    }
+
+private:
+    EventQueueFile& owner;
+    const int64_t start;
+    const int64_t limit;
+    const int64_t diskSize;
+    std::string piece;
+    int64_t pieceStart = 0;
+};
 
 EventQueueFile::EventQueueFile(std::string path)
     : EventQueueFile(std::move(path), std::make_unique<QueueFileLayer>()) {}
@@ -84,11 +131,13 @@ bool EventQueueFile::loadHeader() {
     if (firstPosition < HEADER_LENGTH || firstPosition >= length) return false;
 
     const int64_t diskSize = file->size();
+    PieceReader reader(*this, firstPosition, length - HEADER_LENGTH, diskSize);
     int64_t position = firstPosition;
     int64_t total = 0;
     for (int32_t i = 0; i < count; ++i) {
-        int32_t entryLength = 0;
-        if (!readLength(position, entryLength)) return false;
+        const char* field = reader.bytes(total, 4);
+        if (field == nullptr) return false;
+        const int32_t entryLength = decode(field);
         // The running total also bounds each length by the ring: at most length - 20.
         total += 4 + int64_t{entryLength};
         if (entryLength < 1 || total > length - HEADER_LENGTH) return false;
@@ -105,31 +154,33 @@ bool EventQueueFile::loadHeader() {
 EventQueueFile::ReadResult EventQueueFile::readEntries(
     const std::function<void(std::string&& text)>& onEntry) {
     if (state != State::Ready) return ReadResult::Corrupt;
-    int64_t position = first.position;
+    PieceReader reader(*this, first.position, usedBytes() - HEADER_LENGTH, file->size());
+    int64_t offset = 0;
     for (int32_t i = 0; i < entryCount; ++i) {
-        int32_t length = 0;
-        if (!readLength(position, length) || length < 1 ||
-            length > ringLength - HEADER_LENGTH - 4) {
+        const char* field = reader.bytes(offset, 4);
+        const int32_t length = field == nullptr ? 0 : decode(field);
+        const char* text = length < 1 ? nullptr : reader.bytes(offset, 4 + int64_t{length});
+        if (text == nullptr) {
             fail();
             return ReadResult::Corrupt;
         }
-        std::string text(static_cast<size_t>(length), '\0');
-        if (!readRing(position + 4, text.data(), length)) {
-            fail();
-            return ReadResult::Corrupt;
-        }
-        onEntry(std::move(text));
-        position = wrap(position + 4 + length);
+        onEntry(std::string(text + 4, static_cast<size_t>(length)));
+        offset += 4 + int64_t{length};
     }
     return ReadResult::Ok;
 }
 
+// The length field and the text go out in one write (two where the entry
+// runs past the ring's end), then the header: two writes per append.
 bool EventQueueFile::append(const char* data, int32_t length) {
     if (state != State::Ready || data == nullptr || length < 1) return false;
     if (!growFor(length)) return false;
     const int64_t position =
         entryCount == 0 ? HEADER_LENGTH : wrap(last.position + 4 + last.length);
-    if (!writeLength(position, length) || !writeRing(position + 4, data, length)) return fail();
+    entryBuffer.resize(4 + static_cast<size_t>(length));
+    encode(entryBuffer.data(), length);
+    std::memcpy(entryBuffer.data() + 4, data, static_cast<size_t>(length));
+    if (!writeRing(position, entryBuffer.data(), 4 + int64_t{length})) return fail();
     const int64_t firstPosition = entryCount == 0 ? position : first.position;
     if (!writeHeader(ringLength, entryCount + 1, firstPosition, position)) return fail();
     last = EntryRef{position, length};
@@ -143,14 +194,17 @@ bool EventQueueFile::removeFirst(int32_t count) {
     if (count <= 0) return true;
     if (count >= entryCount) return recreate();
 
-    int64_t position = first.position;
+    // Walks the removed entries' length fields to the new first entry.
+    PieceReader reader(*this, first.position, usedBytes() - HEADER_LENGTH, file->size());
     int32_t length = first.length;
     int64_t erased = 0;
     for (int32_t i = 0; i < count; ++i) {
         erased += 4 + length;
-        position = wrap(position + 4 + length);
-        if (!readLength(position, length)) return fail();
+        const char* field = reader.bytes(erased, 4);
+        if (field == nullptr) return fail();
+        length = decode(field);
     }
+    const int64_t position = wrap(first.position + erased);
     if (!writeHeader(ringLength, entryCount - count, position, last.position)) return fail();
     const int64_t oldFirst = first.position;
     entryCount -= count;
@@ -219,6 +273,21 @@ bool EventQueueFile::isOpen() const {
     return state != State::Closed;
 }
 
+bool EventQueueFile::matchesDisk() {
+    if (state != State::Ready) return false;
+    int64_t reach = HEADER_LENGTH;
+    if (entryCount > 0) {
+        // A wrapped ring holds entries up to its end; otherwise the newest
+        // entry ends furthest in.
+        reach = last.position < first.position
+                    ? ringLength
+                    : std::min(last.position + 4 + last.length, ringLength);
+    }
+    // Asked of the open file rather than of the path: cheaper, and it also
+    // tells when another file has taken the deleted one's name.
+    return file->namedSize() >= reach;
+}
+
 int32_t EventQueueFile::elementCount() const {
     return entryCount;
 }
@@ -250,12 +319,6 @@ bool EventQueueFile::writeLength(int64_t position, int32_t length) {
     return writeRing(position, scratch.data(), 4);
 }
 
-bool EventQueueFile::readLength(int64_t position, int32_t& length) {
-    if (!readRing(position, scratch.data(), 4)) return false;
-    length = decode(scratch.data());
-    return true;
-}
-
 bool EventQueueFile::readRing(int64_t position, void* buffer, int64_t n) {
     position = wrap(position);
     const int64_t head = std::min(n, ringLength - position);
@@ -274,8 +337,8 @@ bool EventQueueFile::writeRing(int64_t position, const void* buffer, int64_t n) 
 
 bool EventQueueFile::zeroRing(int64_t position, int64_t n) {
     while (n > 0) {
-        const int64_t piece = std::min<int64_t>(n, BLOCK);
-        if (!writeRing(position, zeroBlock.data(), piece)) return false;
+        const int64_t piece = std::min<int64_t>(n, READ_PIECE);
+        if (!writeRing(position, zeros.data(), piece)) return false;
         position = wrap(position + piece);
         n -= piece;
     }

@@ -58,6 +58,12 @@ public:
 
     // True from an open that reached the file (Ready or Corrupt) until close.
     bool isOpen() const;
+    // False unless the file is Ready, still has a name (the open file, not
+    // whatever now bears its path) and reaches as far as the entries do.
+    // Another program may delete the file
+    // or cut it short while it is open; appending to it then would leave a
+    // file that loads without the entries before, so the owner rewrites it.
+    bool matchesDisk();
     int32_t elementCount() const;
     int32_t fileLength() const;
     const std::string& filePath() const;
@@ -74,12 +80,13 @@ private:
         Failed,  // an operation failed or the file is corrupt: only a rewrite helps
     };
 
+    class PieceReader;
+
     bool fail();
     bool loadHeader();
     bool writeFresh(const std::vector<std::string_view>& texts);
     bool writeHeader(int64_t length, int32_t count, int64_t firstPosition, int64_t lastPosition);
     bool writeLength(int64_t position, int32_t length);
-    bool readLength(int64_t position, int32_t& length);
     // Ring-wise transfers: the start is wrapped, and a piece that runs past
     // the ring's end continues at offset 16.
     bool readRing(int64_t position, void* buffer, int64_t n);
@@ -89,8 +96,9 @@ private:
     int64_t usedBytes() const;
     bool growFor(int32_t length);
 
-    std::array<char, 4096> zeroBlock{};
     std::array<char, 4096> scratch{};
+    // One entry as written: its length field, then its text.
+    std::string entryBuffer;
     std::unique_ptr<QueueFileLayer> file;
     std::string path;
     std::string temporaryPath;

@@ -18,6 +18,10 @@ int64_t QueueFileLayer::size() {
     return file.size();
 }
 
+int64_t QueueFileLayer::namedSize() {
+    return file.namedSize();
+}
+
 bool QueueFileLayer::truncate(int64_t size) {
     return file.truncate(size);
 }

@@ -26,6 +26,8 @@ public:
     virtual bool writeAt(int64_t offset, const void* buffer, size_t n);
     // The size on disk, or -1.
     virtual int64_t size();
+    // The size on disk while a name still leads to the open file, else -1.
+    virtual int64_t namedSize();
     virtual bool truncate(int64_t size);
     virtual void close();
 

@@ -12,6 +12,22 @@
 
 namespace Corvex::Tracking {
 
+namespace {
+
+// Keeps a queued text's buffer close to its size. A record refilled with a
+// text of about the same length reuses the buffer without allocating, and a
+// waiting event does not hold the doubled buffer that growing it left.
+void trimQueuedText(std::string& text) {
+    const size_t spare = text.size() / 8 + 16;
+    if (text.capacity() <= text.size() + 2 * spare) return;
+    std::string trimmed;
+    trimmed.reserve(text.size() + spare);
+    trimmed.assign(text);
+    text.swap(trimmed);
+}
+
+}  // namespace
+
 QueueManager::QueueManager(const InitializationData& settings, QueueManagerMonitor* monitor,
                            Sender* sender, const std::string& saveFolder)
     : monitor(monitor),
@@ -29,6 +45,7 @@ QueueManager::QueueManager(const InitializationData& settings, QueueManagerMonit
 
 QueueManager::~QueueManager() {
     stopWorker();
+    repairFile();  // events tracked while no worker ran
 }
 
 void QueueManager::openQueueFile(const std::string& saveFolder) {
@@ -59,6 +76,11 @@ void QueueManager::loadSavedEntries() {
         if (parsed) {
             try {
                 event->fromJsonText(text.c_str());
+                // Another writer may have written the same event in another
+                // form (key order, spacing, escapes): the body must carry the
+                // text of the fields, so it is written anew.
+                event->appendJsonText(event->queuedText);
+                trimQueuedText(event->queuedText);
             } catch (const nlohmann::json::exception&) {
                 parsed = false;
             }
@@ -68,13 +90,13 @@ void QueueManager::loadSavedEntries() {
             recycle(std::move(event));
             return;
         }
-        pending.push_back({std::move(event), std::move(text)});
+        pending.push_back(std::move(event));
     });
 
     if (result == EventQueueFile::ReadResult::Corrupt) {
         // Nothing read from a corrupt file is trusted, not even the entries
         // before the fault.
-        for (PendingEntry& entry : pending) recycle(std::move(entry.event));
+        for (std::unique_ptr<TrackingEvent>& event : pending) recycle(std::move(event));
         pending.clear();
         fileInStep = queueFile->recreate();
         return;
@@ -99,6 +121,7 @@ std::unique_ptr<TrackingEvent> QueueManager::acquireEvent() {
         if (!eventPool.empty()) {
             std::unique_ptr<TrackingEvent> event = std::move(eventPool.back());
             eventPool.pop_back();
+            event->queuedText.clear();  // keeps its buffer for the next text
             return event;
         }
     }
@@ -116,27 +139,29 @@ bool QueueManager::enqueue(std::unique_ptr<TrackingEvent> event) {
         recycle(std::move(event));
         return false;
     }
-    std::string text;
+    // Written into the record's own buffer, which a recycled record brings
+    // along, so that a warm pool serialises without allocating.
+    std::string& text = event->queuedText;
+    text.clear();
     try {
-        text = event->toJsonText();
+        event->appendJsonText(text);
     } catch (const nlohmann::json::exception&) {
+        text.clear();
         recycle(std::move(event));  // text that is not valid UTF-8
         return false;
     }
-    // The dump's buffer grows by doubling; the queued text lives until sent.
-    text.shrink_to_fit();
+    trimQueuedText(text);
 
     std::lock_guard<std::mutex> lock(queueMutex);
     if (count >= MAX_PENDING) {  // another thread filled the queue meanwhile
         recycle(std::move(event));
         return false;
     }
-    pending.push_back({std::move(event), std::move(text)});
+    pending.push_back(std::move(event));
     ++count;
     if (queueFile) {
-        const std::string& saved = pending.back().text;
-        fileInStep = fileInStep
-                         ? queueFile->append(saved.data(), static_cast<int32_t>(saved.size()))
+        fileInStep = fileUsable()
+                         ? queueFile->append(text.data(), static_cast<int32_t>(text.size()))
                          : rebuildFile();
     }
     return true;
@@ -149,21 +174,30 @@ void QueueManager::retireOldest(int32_t retired) {
     {
         std::lock_guard<std::mutex> poolLock(poolMutex);
         for (int32_t i = 0; i < retired; ++i) {
-            eventPool.push_back(std::move(pending.front().event));
+            eventPool.push_back(std::move(pending.front()));
             pending.pop_front();
         }
     }
     count -= retired;
     // A file out of step may lack some of these entries, or hold others
     // after them; removing from its front could erase unsent events.
-    if (queueFile) fileInStep = fileInStep ? queueFile->removeFirst(retired) : rebuildFile();
+    if (queueFile) fileInStep = fileUsable() ? queueFile->removeFirst(retired) : rebuildFile();
 }
 
 bool QueueManager::rebuildFile() {
     std::vector<std::string_view> texts;
     texts.reserve(pending.size());
-    for (const PendingEntry& entry : pending) texts.emplace_back(entry.text);
+    for (const auto& event : pending) texts.emplace_back(event->queuedText);
     return queueFile->rewrite(texts);
+}
+
+bool QueueManager::fileUsable() {
+    return fileInStep && queueFile->matchesDisk();
+}
+
+void QueueManager::repairFile() {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (queueFile && !fileUsable()) fileInStep = rebuildFile();
 }
 
 int32_t QueueManager::pendingCount() const {
@@ -201,6 +235,7 @@ void QueueManager::workerLoop() {
     nextSendTime = Platform::nowMs() + sendDelay;
     while (running) {
         if (!batch.empty()) settleLastSend();
+        repairFile();
         const int32_t waiting = count;
         const bool allowed = monitor == nullptr || monitor->canSend();
         if (allowed &&
@@ -217,19 +252,20 @@ void QueueManager::workerLoop() {
     // it, is settled now, so that a later worker starts from Idle and never
     // sends a delivered batch again.
     if (!batch.empty()) settleLastSend();
+    repairFile();
 }
 
 void QueueManager::formBatch() {
     batch.clear();
     std::lock_guard<std::mutex> lock(queueMutex);
     int64_t total = 0;
-    for (const PendingEntry& entry : pending) {
+    for (const auto& event : pending) {
         if (static_cast<int32_t>(batch.size()) >= flushSendSize) break;
-        total += static_cast<int64_t>(entry.text.size());
+        total += static_cast<int64_t>(event->queuedText.size());
         // An entry above the budget on its own still goes out, alone, so
         // that it cannot hold up the queue behind it.
         if (total > BATCH_TEXT_BUDGET && !batch.empty()) break;
-        batch.push_back(entry.event.get());
+        batch.push_back(event.get());
         if (total > BATCH_TEXT_BUDGET) break;
     }
 }

@@ -36,7 +36,7 @@ public:
     QueueManager(const QueueManager&) = delete;
     QueueManager& operator=(const QueueManager&) = delete;
 
-    // A spare record from the pool, or a new one.
+    // A spare record from the pool, or a new one; its queuedText is empty.
     std::unique_ptr<TrackingEvent> acquireEvent();
     // Queues the event (and saves it, with saving on); false when 1000 events
     // already wait or the event cannot be serialised. Never throws.
@@ -53,19 +53,20 @@ public:
     int32_t pendingCount() const;
 
 private:
-    // One queued event with the exact text its file entry holds; the text's
-    // length counts against the batch budget, and file rebuilds write it.
-    struct PendingEntry {
-        std::unique_ptr<TrackingEvent> event;
-        std::string text;
-    };
-
     void openQueueFile(const std::string& saveFolder);
     void loadSavedEntries();
     void recycle(std::unique_ptr<TrackingEvent> event);
     // Caller holds queueMutex. Brings the file back in step with `pending`
     // by writing it anew from the pending texts.
     bool rebuildFile();
+    // Caller holds queueMutex. True when the file can be changed in place: no
+    // file operation failed since the last rebuild, and no other program
+    // deleted the file or cut it short meanwhile.
+    bool fileUsable();
+    // Rebuilds the file when it is not usable: a file deleted or cut short
+    // comes back, and a rebuild that failed (a full disk) is tried again,
+    // even while nothing is tracked or sent.
+    void repairFile();
 
     void workerLoop();
     void formBatch();
@@ -95,7 +96,11 @@ private:
     // False after a failed file operation until a rebuild succeeds.
     bool fileInStep = true;
 
-    std::deque<PendingEntry> pending;
+    // Each queued event carries its JSON text in queuedText: the text its file
+    // entry holds (for events loaded from the file, the text written anew from
+    // the loaded fields), which counts against the batch budget, file rebuilds
+    // write and the request body carries.
+    std::deque<std::unique_ptr<TrackingEvent>> pending;
     std::atomic<int32_t> count{0};
     std::vector<std::unique_ptr<TrackingEvent>> eventPool;
 

@@ -86,3 +86,22 @@ TEST_F(BatchBody, RefusesAPropertyThatIsNotUtf8) {
         EXPECT_EQ(error.id, 316);
     }
 }
+
+TEST_F(BatchBody, IsTheLibrarysDocumentWhetherEventsCarryTheirQueuedTextOrNot) {
+    properties.country = "q\"uote\\ \t\x01 \xC3\xA9";
+    TrackingEvent plain = levelEvent("e-\n1", 1);
+    plain.value = json::parse(R"({"z":[1.5,-0.0,1e300,null],"a":{"\u00e9":"\u0007"}})");
+    TrackingEvent queued = levelEvent("e-2", 2);
+    queued.queuedText = queued.toJsonText();
+
+    json expected = {
+        {"vxUid", properties.userId},        {"vxSdkVersion", "0.0.1-cpp"},
+        {"bundleId", properties.bundleId},   {"country", properties.country},
+        {"device", properties.deviceModel},  {"platform", properties.platform},
+        {"osVersion", properties.osVersion}, {"subMessages", {plain.toJson(), queued.toJson()}}};
+    EXPECT_EQ(body({&plain, &queued}), expected.dump());
+
+    // The queued text is what goes out: the queue keeps it equal to the fields.
+    queued.queuedText = R"({"spliced":true})";
+    EXPECT_NE(body({&queued}).find(R"("subMessages":[{"spliced":true}])"), std::string::npos);
+}

@@ -36,12 +36,14 @@ std::pair<int, std::string> failure(F&& fn) {
 }  // namespace
 
 TEST(TrackingEventJson, WritesAllMembersInKeyOrderCompactly) {
-    EXPECT_EQ(sampleEvent().toJsonText(),
-              R"({"appVersion":"1.2.3","cfgId":"default","eId":"0f8e2c1a-1111-4222-9333-444455556666",)"
-              R"("eventName":"vxsdk_level_attempt","id":"session","timeInMs":1700000000123,)"
-              R"("value":{"label":"forest","level":3}})");
-    EXPECT_EQ(TrackingEvent().toJsonText(),
-              R"({"appVersion":"","cfgId":"","eId":"","eventName":"","id":"","timeInMs":0,"value":null})");
+    EXPECT_EQ(
+        sampleEvent().toJsonText(),
+        R"({"appVersion":"1.2.3","cfgId":"default","eId":"0f8e2c1a-1111-4222-9333-444455556666",)"
+        R"("eventName":"vxsdk_level_attempt","id":"session","timeInMs":1700000000123,)"
+        R"("value":{"label":"forest","level":3}})");
+    EXPECT_EQ(
+        TrackingEvent().toJsonText(),
+        R"({"appVersion":"","cfgId":"","eId":"","eventName":"","id":"","timeInMs":0,"value":null})");
 }
 
 TEST(TrackingEventJson, EscapesControlsAndKeepsNonAsciiRaw) {
@@ -57,8 +59,9 @@ TEST(TrackingEventJson, EscapesControlsAndKeepsNonAsciiRaw) {
 TEST(TrackingEventJson, WritesNumbersInShortestRoundTripForm) {
     TrackingEvent event;
     event.setPurchaseValue("gems", 0.99f, 10, "USD", -1);
-    EXPECT_EQ(event.value.dump(),
-              R"({"amount":10,"currency":"USD","pack":"gems","price":0.9900000095367432,"store_type":"other"})");
+    EXPECT_EQ(
+        event.value.dump(),
+        R"({"amount":10,"currency":"USD","pack":"gems","price":0.9900000095367432,"store_type":"other"})");
     event.setPurchaseValue("gems", 2.5f, -1, "", 0);
     EXPECT_EQ(event.value["price"].dump(), "2.5");
     event.setPurchaseValue("gems", 100.0f, 1, "", 0);
@@ -157,14 +160,17 @@ TEST(TrackingEventJson, FromJsonReportsEachFailureWithTheLibrarysError) {
 TEST(PayloadBuilders, AdPlacementResolvesAutomaticAndFallbacks) {
     TrackingEvent event;
     event.setAdValue("unit", 0, -1);
-    EXPECT_EQ(event.value.dump(), R"({"ad_unit":"unit","placement":"bottom","placement_type":"banner"})");
+    EXPECT_EQ(event.value.dump(),
+              R"({"ad_unit":"unit","placement":"bottom","placement_type":"banner"})");
     event.setAdValue("unit", 1, -1);
     EXPECT_EQ(event.value.dump(),
               R"({"ad_unit":"unit","placement":"fullscreen","placement_type":"interstitial"})");
     event.setAdValue("unit", 7, -1);
-    EXPECT_EQ(event.value.dump(), R"({"ad_unit":"unit","placement":"fullscreen","placement_type":""})");
+    EXPECT_EQ(event.value.dump(),
+              R"({"ad_unit":"unit","placement":"fullscreen","placement_type":""})");
     event.setAdValue("", 2, 1);
-    EXPECT_EQ(event.value.dump(), R"({"ad_unit":"","placement":"top","placement_type":"rewarded_video"})");
+    EXPECT_EQ(event.value.dump(),
+              R"({"ad_unit":"","placement":"top","placement_type":"rewarded_video"})");
     event.setAdValue("u", 0, 9);
     EXPECT_EQ(event.value["placement"], "");
     event.setAdValue("u", 0, 2);
@@ -228,9 +234,10 @@ TEST(PayloadBuilders, SimpleObjects) {
     event.setStringValue(R"({"a":1})");
     EXPECT_EQ(event.value.dump(), R"({"value":"{\"a\":1}"})");
     event.setOpenValue("", "", "", "10.0 (Build 1)", "0.0.1", "1", "default");
-    EXPECT_EQ(event.value.dump(),
-              R"({"app_version":"0.0.1","build_number":"1","cfg_id":"default","country":"",)"
-              R"x("device":"","ip_address":"","os_version":"10.0 (Build 1)","vx_sdk_version":"0.0.1-cpp"})x");
+    EXPECT_EQ(
+        event.value.dump(),
+        R"({"app_version":"0.0.1","build_number":"1","cfg_id":"default","country":"",)"
+        R"x("device":"","ip_address":"","os_version":"10.0 (Build 1)","vx_sdk_version":"0.0.1-cpp"})x");
 }
 
 TEST(PayloadBuilders, JsonTextValue) {
@@ -248,4 +255,27 @@ TEST(PayloadBuilders, JsonTextValue) {
         event.setValueFromJsonText(bad);
         EXPECT_TRUE(event.value.is_null()) << bad;
     }
+}
+
+TEST(PayloadBuilders, RefillingARecycledRecordLeavesNothingOfItsOldPayload) {
+    TrackingEvent event;
+    // The same keys as the level payload, with other types (a custom event's).
+    event.value = json::parse(R"({"label":5,"level":"x"})");
+    event.setLevelValue(3, "forest");
+    EXPECT_EQ(event.value.dump(), R"({"label":"forest","level":3})");
+    event.setLevelValue(4, std::string(100, 'l'));
+    event.setLevelValue(5, "x");
+    EXPECT_EQ(event.value.dump(), R"({"label":"x","level":5})");
+    event.value = json::parse(R"({"value":[1,{"a":2}]})");
+    event.setStringValue("s");
+    EXPECT_EQ(event.value.dump(), R"({"value":"s"})");
+    event.setIntValue(1);
+    EXPECT_EQ(event.value.dump(), R"({"value":1})");
+    // More members than the payload has, and fewer.
+    event.value = json::parse(R"({"label":"a","level":1,"extra":true})");
+    event.setLevelValue(2, "b");
+    EXPECT_EQ(event.value.dump(), R"({"label":"b","level":2})");
+    event.setPurchaseValue("p", 2.5f, 1, "EUR", 0);
+    EXPECT_EQ(event.value.dump(),
+              R"({"amount":1,"currency":"EUR","pack":"p","price":2.5,"store_type":"app_store"})");
 }

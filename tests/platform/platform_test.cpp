@@ -16,10 +16,16 @@ class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : name(name) {
         if (const char* old = std::getenv(name)) saved = old, had = true;
-        if (value) setenv(name, value, 1); else unsetenv(name);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
     ~ScopedEnv() {
-        if (had) setenv(name, saved.c_str(), 1); else unsetenv(name);
+        if (had)
+            setenv(name, saved.c_str(), 1);
+        else
+            unsetenv(name);
     }
 
 private:
@@ -29,13 +35,14 @@ private:
 };
 
 fs::path freshFolder(const std::string& name) {
-    fs::path folder = fs::temp_directory_path() / ("corvex_platform_" + name + "_" + std::to_string(::getpid()));
+    fs::path folder =
+        fs::temp_directory_path() / ("corvex_platform_" + name + "_" + std::to_string(::getpid()));
     fs::remove_all(folder);
     return folder;
 }
 
 int modeOf(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 0777;
 }

@@ -53,8 +53,8 @@ TEST(Utf16ToUtf8, EncodesEveryLengthAndReplacesMalformedSurrogates) {
     EXPECT_EQ(convert(u"\u00e9"), "\xC3\xA9");
     EXPECT_EQ(convert(u"\u20ac"), "\xE2\x82\xAC");
     EXPECT_EQ(convert(u"\U0001F600"), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(convert(std::u16string{0xD83D}), "?");                  // high surrogate last
-    EXPECT_EQ(convert(std::u16string{0xDE00, u'x'}), "?x");            // lone low surrogate
+    EXPECT_EQ(convert(std::u16string{0xD83D}), "?");         // high surrogate last
+    EXPECT_EQ(convert(std::u16string{0xDE00, u'x'}), "?x");  // lone low surrogate
     // A high surrogate followed by another high one consumes both; the low one
     // left alone is a second "?".
     EXPECT_EQ(convert(std::u16string{0xD83D, 0xD83D, 0xDE00}), "??");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -201,6 +202,56 @@ TEST(EventQueueFileLoad, EntriesOfAnyLengthRoundTrip) {
     ASSERT_TRUE(file.rewrite({texts[3], texts[0]}));
     EXPECT_EQ(file.fileLength(), 131072);
     EXPECT_EQ(loadTexts(path), (Texts{texts[3], texts[0]}));
+}
+
+TEST(EventQueueFileLoad, ManyEntriesLoadAcrossTheRingsEndAndAShortFile) {
+    TempFolder folder("many");
+    const std::string path = folder.queuePath();
+    auto text = [](int n) {
+        return std::to_string(n) + std::string(250, static_cast<char>('a' + n % 26));
+    };
+    Texts expected;
+    {
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Ready);
+        for (int n = 0; n < 1500; ++n) appendText(file, text(n));
+        ASSERT_TRUE(file.removeFirst(1000));
+        for (int n = 1500; n < 2500; ++n) appendText(file, text(n));
+        EXPECT_EQ(file.fileLength(), 524288);
+    }
+    for (int n = 1000; n < 2500; ++n) expected.push_back(text(n));
+    EXPECT_EQ(loadTexts(path), expected);
+
+    // A ring whose file ends right after its last entry still loads.
+    std::string image(8192, '\0');
+    putHeader(image, 8192, 2, 16, 20 + 3000);
+    putRing(image, 8192, 16, entryBytes(std::string(3000, 'x')));
+    putRing(image, 8192, 3020, entryBytes("end"));
+    image.resize(3027);
+    writeBytes(path, image);
+    EXPECT_EQ(loadTexts(path), (Texts{std::string(3000, 'x'), "end"}));
+}
+
+TEST(EventQueueFileLoad, TheOpenFileNoLongerMatchesOnceDeletedReplacedOrCut) {
+    TempFolder folder("disk");
+    const std::string path = folder.queuePath();
+    const auto opened = [&] {
+        auto file = std::make_unique<EventQueueFile>(path);
+        EXPECT_EQ(file->open(), Result::Ready);
+        appendText(*file, std::string(300, 'a'));
+        return file;
+    };
+    auto file = opened();
+    EXPECT_TRUE(file->matchesDisk());
+    fs::resize_file(path, 200);  // cut inside the entry
+    EXPECT_FALSE(file->matchesDisk());
+
+    fs::remove(path);
+    file = opened();
+    fs::remove(path);
+    EXPECT_FALSE(file->matchesDisk());
+    writeBytes(path, std::string(8192, 'x'));  // another file takes the name
+    EXPECT_FALSE(file->matchesDisk());
 }
 
 TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {

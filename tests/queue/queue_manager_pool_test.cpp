@@ -19,12 +19,14 @@ namespace {
 constexpr size_t PREFIX = alignof(std::max_align_t);
 std::atomic<int64_t> liveBytes{0};
 std::atomic<int64_t> recordAllocations{0};
+std::atomic<int64_t> allocations{0};
 
 void* countedNew(size_t size) {
     void* block = std::malloc(size + PREFIX);
     if (block == nullptr) throw std::bad_alloc();
     *static_cast<size_t*>(block) = size;
     liveBytes += static_cast<int64_t>(size);
+    ++allocations;
     if (size == sizeof(TrackingEvent)) ++recordAllocations;
     return static_cast<char*>(block) + PREFIX;
 }
@@ -89,6 +91,39 @@ TEST(QueueManagerPool, SteadyStreamReusesRecordsOnceWarm) {
         if (queue.pendingCount() == 20) queue.retireOldest(7);
     }
     EXPECT_EQ(recordAllocations - recordsBefore, 0);
+}
+
+TEST(QueueManagerPool, WarmStreamOfOneKindAllocatesNothingPerEvent) {
+    TempFolder folder("warm");
+    ScriptedSender sender;
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+    // Inputs made beforehand, so that only the queue's own work is counted.
+    std::vector<std::string> ids;
+    for (int i = 0; i < 2000; ++i)
+        ids.push_back("0f8e2c1a-1111-4222-9333-" + std::to_string(100000000000 + i));
+    const std::string name = "vxsdk_level_attempt", session(36, 's'), label = "forest";
+    const auto track = [&](int i) {
+        auto event = queue.acquireEvent();
+        event->eId = ids[static_cast<size_t>(i)];
+        event->eventName = name;
+        event->id = session;
+        event->timeInMs = 1700000000000 + i;
+        event->cfgId = "default";
+        event->appVersion = "1.4.0";
+        event->setLevelValue(i % 100, label);
+        return queue.enqueue(std::move(event));
+    };
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(track(i));
+    queue.retireOldest(500);
+
+    const int64_t before = allocations;
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_TRUE(track(i));
+        if (queue.pendingCount() == 500) queue.retireOldest(500);
+    }
+    // Records, payloads, texts and file entries reuse their buffers; only the
+    // list of waiting events takes a block now and then.
+    EXPECT_LE(allocations - before, 2000 / 32);
 }
 
 TEST(QueueManagerPool, RecordsCutAtLoadBecomeSpares) {

@@ -1,9 +1,6 @@
 #include "support/tracking_service.h"
 
-#include <httplib.h>
-#include <openssl/ssl.h>
 #include <strings.h>
-#include <sys/socket.h>
 
 #include <csignal>
 #include <filesystem>
@@ -11,7 +8,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "support/connect_proxy.h"
+#include "service/connect_proxy.h"
+#include "service/host_certificates.h"
+#include "service/service_endpoint.h"
 #include "support/test_authority.h"
 
 namespace Corvex::Tracking::Testing {
@@ -28,13 +27,6 @@ Reply replyFromJson(const json& object) {
     return reply;
 }
 
-// The slot of each TLS connection's number, kept with the connection itself:
-// a new connection always starts without one.
-int connectionNumberSlot() {
-    static const int slot = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-    return slot;
-}
-
 std::string makeTemporaryFolder() {
     std::random_device random;
     const std::filesystem::path base = std::filesystem::temp_directory_path();
@@ -49,12 +41,6 @@ std::string makeTemporaryFolder() {
 // drop it.
 bool mayCarryBody(int status) {
     return status >= 200 && status != 204 && status != 304;
-}
-
-// httplib files the connection's addresses among the request's headers.
-bool isAddedByServer(const std::string& headerName) {
-    return headerName == "LOCAL_ADDR" || headerName == "LOCAL_PORT" ||
-           headerName == "REMOTE_ADDR" || headerName == "REMOTE_PORT";
 }
 
 }  // namespace
@@ -101,82 +87,48 @@ void TrackingService::start(int proxyPort) {
     startedAt = std::chrono::steady_clock::now();
     folder = makeTemporaryFolder();
     caPath = (std::filesystem::path(folder) / "ca.pem").string();
-    const TestAuthority authority;
-    authority.writeCertificate(caPath);
-    const ServerCredentials credentials =
-        authority.issueServerCertificate("DNS:" + host() + ",DNS:localhost,IP:127.0.0.1");
-    // The server takes its own references to the certificate and the key.
-    server =
-        std::make_unique<httplib::SSLServer>(credentials.certificate.get(), credentials.key.get());
-    if (!server->is_valid()) throw std::runtime_error("tracking service: TLS setup failed");
-    server->set_keep_alive_max_count(1000);
-    server->set_tcp_nodelay(true);
-
-    const auto handle = [this](const httplib::Request& request, httplib::Response& response) {
-        RecordedRequest record;
-        record.method = request.method;
-        record.path = request.path;
-        for (const auto& header : request.headers) {
-            if (!isAddedByServer(header.first)) record.headers.push_back(header);
-        }
-        record.body = request.body;
-        record.receivedAtMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt)
-                .count();
-        // httplib hands the connection out as const; the number is stored in
-        // the connection's own data slot, which OpenSSL keeps apart.
-        SSL* connection = const_cast<SSL*>(request.ssl);
-        Reply reply;
-        std::function<void(const RecordedRequest&)> notify;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (connection != nullptr) {
-                void* number = SSL_get_ex_data(connection, connectionNumberSlot());
-                if (number == nullptr) {
-                    number = reinterpret_cast<void*>(static_cast<intptr_t>(++connectionCount));
-                    SSL_set_ex_data(connection, connectionNumberSlot(), number);
-                }
-                record.connection = static_cast<int>(reinterpret_cast<intptr_t>(number));
-            }
-            reply = nextReply();
-            recorded.push_back(record);
-            notify = listener;
-        }
-        changed.notify_all();
-        if (notify) notify(record);
-        waitDelay(reply.delayMs);
-        if (reply.dropConnection && connection != nullptr) {
-            ::shutdown(SSL_get_fd(connection), SHUT_RDWR);
-            return;
-        }
-        response.status = reply.status;
-        if (mayCarryBody(reply.status)) response.set_content("recorded\n", "text/plain");
-    };
-    // Routed methods get their body read first; the rest (CONNECT, TRACE)
-    // are caught before routing, which would refuse them.
-    const std::string anyPath = ".*";
-    server->Get(anyPath, handle);
-    server->Post(anyPath, handle);
-    server->Put(anyPath, handle);
-    server->Patch(anyPath, handle);
-    server->Delete(anyPath, handle);
-    server->Options(anyPath, handle);
-    server->set_pre_routing_handler(
-        [handle](const httplib::Request& request, httplib::Response& response) {
-            static const char* const ROUTED[] = {"GET",   "HEAD",   "POST",   "PUT",
-                                                 "PATCH", "DELETE", "OPTIONS"};
-            for (const char* method : ROUTED) {
-                if (request.method == method) return httplib::Server::HandlerResponse::Unhandled;
-            }
-            handle(request, response);
-            return httplib::Server::HandlerResponse::Handled;
-        });
-
-    httpsPort = server->bind_to_any_port("127.0.0.1");
-    if (httpsPort <= 0) throw std::runtime_error("tracking service: cannot listen");
-    serverThread = std::thread([this] { server->listen_after_bind(); });
-    proxy = std::make_unique<ConnectProxy>(httpsPort);
+    authority = std::make_unique<TestAuthority>();
+    authority->writeCertificate(caPath);
+    // Clients that name no host (the service's own port by address) get one
+    // certificate for all the names it answers to.
+    certificates = std::make_unique<Service::HostCertificates>(
+        *authority, std::vector<std::string>{host(), "localhost", "127.0.0.1"});
+    endpoint = std::make_unique<Service::ServiceEndpoint>(
+        *certificates, [this](const Service::EndpointRequest& request) { return handle(request); });
+    endpoint->bind("127.0.0.1", 0);
+    httpsPort = endpoint->port();
+    proxy = std::make_unique<Service::ConnectProxy>(httpsPort);
+    endpoint->setTunnelHostLookup([this](int sourcePort) { return proxy->tunnelHost(sourcePort); });
+    endpoint->start();
     proxy->start(proxyPort);
+}
+
+Service::EndpointResponse TrackingService::handle(const Service::EndpointRequest& request) {
+    RecordedRequest record;
+    record.method = request.method;
+    record.path = request.path;
+    record.headers = request.headers;
+    record.body = request.body;
+    record.connection = request.connection;
+    record.receivedAtMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startedAt)
+            .count();
+    Reply reply;
+    std::function<void(const RecordedRequest&)> notify;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        reply = nextReply();
+        recorded.push_back(record);
+        notify = listener;
+    }
+    changed.notify_all();
+    if (notify) notify(record);
+    waitDelay(reply.delayMs);
+    Service::EndpointResponse response;
+    response.status = reply.status;
+    response.dropConnection = reply.dropConnection;
+    if (mayCarryBody(reply.status)) response.body = "recorded\n";
+    return response;
 }
 
 void TrackingService::stop() {
@@ -186,8 +138,7 @@ void TrackingService::stop() {
     }
     changed.notify_all();
     if (proxy) proxy->stop();
-    if (server) server->stop();
-    if (serverThread.joinable()) serverThread.join();
+    if (endpoint) endpoint->stop();
     if (!folder.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);

@@ -1,6 +1,7 @@
-// A local tracking service for tests: an HTTPS server with a certificate from
-// a test authority made at start, valid for the real service host, and a
-// CONNECT proxy in front of it. A sender configured with proxyUrl() and
+// A local tracking service for tests: the shared HTTPS endpoint with
+// certificates from a test authority made at start (for the host a client
+// came for, the real service host by default) and the shared CONNECT proxy
+// in front of it. A sender configured with proxyUrl() and
 // caFile() reaches it through its real https://<service host> URL, exactly as
 // a shipped build reaches the real service. The service records every request
 // and answers from a script.
@@ -12,17 +13,19 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-namespace httplib {
-class SSLServer;
-}
+namespace Corvex::Tracking::Service {
+class CertificateAuthority;
+class ConnectProxy;
+class HostCertificates;
+class ServiceEndpoint;
+struct EndpointRequest;
+struct EndpointResponse;
+}  // namespace Corvex::Tracking::Service
 
 namespace Corvex::Tracking::Testing {
-
-class ConnectProxy;
 
 // How the service answers one request.
 struct Reply {
@@ -104,6 +107,8 @@ public:
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
 private:
+    // Records the request and answers it from the script (server threads).
+    Service::EndpointResponse handle(const Service::EndpointRequest& request);
     Reply nextReply();
     // Sleeps for the reply's delay, or until stop().
     void waitDelay(int delayMs);
@@ -112,15 +117,15 @@ private:
     std::string caPath;
     int httpsPort = 0;
     std::chrono::steady_clock::time_point startedAt;
-    std::unique_ptr<httplib::SSLServer> server;
-    std::unique_ptr<ConnectProxy> proxy;
-    std::thread serverThread;
+    std::unique_ptr<Service::CertificateAuthority> authority;
+    std::unique_ptr<Service::HostCertificates> certificates;
+    std::unique_ptr<Service::ServiceEndpoint> endpoint;
+    std::unique_ptr<Service::ConnectProxy> proxy;
 
     mutable std::mutex mutex;
     mutable std::condition_variable changed;
     Script script;
     size_t nextStep = 0;
-    int connectionCount = 0;
     std::vector<RecordedRequest> recorded;
     std::function<void(const RecordedRequest&)> listener;
     bool stopping = false;

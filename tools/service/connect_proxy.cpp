@@ -1,4 +1,4 @@
-#include "support/connect_proxy.h"
+#include "service/connect_proxy.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <stdexcept>
 
-namespace Corvex::Tracking::Testing {
+#include "service/host_certificates.h"
+
+namespace Corvex::Tracking::Service {
 
 namespace {
 
@@ -41,6 +43,11 @@ bool sendAll(int socket, const std::string& text) {
     return sendAll(socket, text.data(), text.size());
 }
 
+void answer(int socket, const char* statusLine) {
+    sendAll(socket, std::string("HTTP/1.1 ") + statusLine +
+                        "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+}
+
 int connectToLoopback(int port) {
     const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket < 0) return -1;
@@ -56,9 +63,35 @@ int connectToLoopback(int port) {
     return socket;
 }
 
+int localPortOf(int socket) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    return ntohs(address.sin_port);
+}
+
+// The host of a CONNECT target "host:port" or "[address]:port", or "" when
+// the target is not of that form or names no valid host or port.
+std::string connectHost(const std::string& target) {
+    const size_t colon = target.rfind(':');
+    if (colon == std::string::npos || colon + 1 == target.size()) return "";
+    const std::string port = target.substr(colon + 1);
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return "";
+    if (const int number = std::stoi(port); number < 1 || number > 65535) return "";
+    std::string host = target.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+        if (host.find(':') == std::string::npos) return "";
+    } else if (host.find(':') != std::string::npos) {
+        return "";  // an IPv6 address must be bracketed
+    }
+    return HostCertificates::subjectAltName(host).empty() ? "" : host;
+}
+
 }  // namespace
 
-ConnectProxy::ConnectProxy(int targetPort) : targetPort(targetPort) {}
+ConnectProxy::ConnectProxy(int tunnelPort, int plainPort)
+    : tunnelPort(tunnelPort), plainPort(plainPort) {}
 
 ConnectProxy::~ConnectProxy() {
     stop();
@@ -85,7 +118,6 @@ void ConnectProxy::start(int port) {
 }
 
 void ConnectProxy::stop() {
-    std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (stopping || wakePipe[1] < 0) return;
@@ -94,16 +126,17 @@ void ConnectProxy::stop() {
         // The pipe stays readable from now on, which ends every poll below.
         while (::write(wakePipe[1], &byte, 1) < 0 && errno == EINTR) {
         }
-        // Ends any blocking send or receive of a tunnel.
+        // Ends any blocking send or receive of a connection.
         for (int socket : openSockets) ::shutdown(socket, SHUT_RDWR);
     }
     if (acceptThread.joinable()) acceptThread.join();
+    std::map<std::thread::id, std::thread> threads;
     {
-        // No tunnel thread starts once the accept loop has ended.
+        // No connection thread starts once the accept loop has ended.
         std::lock_guard<std::mutex> lock(mutex);
-        threads.swap(tunnelThreads);
+        threads.swap(connectionThreads);
     }
-    for (std::thread& thread : threads) thread.join();
+    for (auto& [id, thread] : threads) thread.join();
     if (listenSocket >= 0) ::close(listenSocket);
     ::close(wakePipe[0]);
     ::close(wakePipe[1]);
@@ -124,6 +157,12 @@ std::vector<std::string> ConnectProxy::tunnelTargets() const {
     return targets;
 }
 
+std::string ConnectProxy::tunnelHost(int sourcePort) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = hostsBySourcePort.find(sourcePort);
+    return found == hostsBySourcePort.end() ? std::string() : found->second;
+}
+
 void ConnectProxy::acceptLoop() {
     for (;;) {
         pollfd watched[2] = {{listenSocket, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
@@ -136,9 +175,22 @@ void ConnectProxy::acceptLoop() {
         if (client < 0) continue;
         sendWithoutDelay(client);
         std::lock_guard<std::mutex> lock(mutex);
+        joinFinishedLocked();
         openSockets.insert(client);
-        tunnelThreads.emplace_back(&ConnectProxy::runTunnel, this, client);
+        std::thread thread(&ConnectProxy::serveConnection, this, client);
+        const std::thread::id id = thread.get_id();
+        connectionThreads.emplace(id, std::move(thread));
     }
+}
+
+void ConnectProxy::joinFinishedLocked() {
+    for (const std::thread::id id : finishedThreads) {
+        const auto found = connectionThreads.find(id);
+        if (found == connectionThreads.end()) continue;
+        found->second.join();
+        connectionThreads.erase(found);
+    }
+    finishedThreads.clear();
 }
 
 void ConnectProxy::track(int socket) {
@@ -176,37 +228,66 @@ bool ConnectProxy::readRequestHead(int clientSocket, std::string& head, std::str
     }
 }
 
-void ConnectProxy::runTunnel(int clientSocket) {
+void ConnectProxy::serveConnection(int clientSocket) {
     std::string head;
     std::string rest;
     if (readRequestHead(clientSocket, head, rest)) {
-        // "CONNECT host:port HTTP/1.1"
+        // "METHOD target HTTP/1.1"
         const size_t firstSpace = head.find(' ');
         const size_t secondSpace =
             head.find(' ', firstSpace == std::string::npos ? 0 : firstSpace + 1);
-        if (head.compare(0, firstSpace, "CONNECT") != 0 || secondSpace == std::string::npos) {
-            sendAll(clientSocket, "HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n");
+        const std::string method = head.substr(0, firstSpace);
+        if (firstSpace == std::string::npos || secondSpace == std::string::npos) {
+            answer(clientSocket, "400 Bad Request");
+        } else if (method == "CONNECT") {
+            runTunnel(clientSocket, head.substr(firstSpace + 1, secondSpace - firstSpace - 1),
+                      rest);
+        } else if (plainPort == 0) {
+            answer(clientSocket, "405 Method Not Allowed");
+        } else if (const int plainSocket = connectToLoopback(plainPort); plainSocket < 0) {
+            answer(clientSocket, "502 Bad Gateway");
         } else {
-            const int serviceSocket = connectToLoopback(targetPort);
-            if (serviceSocket < 0) {
-                sendAll(clientSocket, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
-            } else {
-                track(serviceSocket);
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    targets.push_back(head.substr(firstSpace + 1, secondSpace - firstSpace - 1));
-                }
-                if (sendAll(clientSocket, "HTTP/1.1 200 Connection established\r\n\r\n") &&
-                    sendAll(serviceSocket, rest)) {
-                    relay(clientSocket, serviceSocket);
-                }
-                untrack(serviceSocket);
-                ::close(serviceSocket);
-            }
+            track(plainSocket);
+            if (sendAll(plainSocket, head + "\r\n\r\n" + rest)) relay(clientSocket, plainSocket);
+            untrack(plainSocket);
+            ::close(plainSocket);
         }
     }
-    untrack(clientSocket);
+    std::lock_guard<std::mutex> lock(mutex);
+    openSockets.erase(clientSocket);
     ::close(clientSocket);
+    finishedThreads.push_back(std::this_thread::get_id());
+}
+
+void ConnectProxy::runTunnel(int clientSocket, const std::string& target, const std::string& rest) {
+    const std::string host = connectHost(target);
+    if (host.empty()) {
+        answer(clientSocket, "400 Bad Request");
+        return;
+    }
+    const int serviceSocket = connectToLoopback(tunnelPort);
+    if (serviceSocket < 0) {
+        answer(clientSocket, "502 Bad Gateway");
+        return;
+    }
+    track(serviceSocket);
+    const int sourcePort = localPortOf(serviceSocket);
+    {
+        // Known before the client can start its TLS handshake.
+        std::lock_guard<std::mutex> lock(mutex);
+        targets.push_back(target);
+        hostsBySourcePort[sourcePort] = host;
+    }
+    if (sendAll(clientSocket, "HTTP/1.1 200 Connection established\r\n\r\n") &&
+        sendAll(serviceSocket, rest)) {
+        relay(clientSocket, serviceSocket);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        hostsBySourcePort.erase(sourcePort);
+    }
+    untrack(serviceSocket);
+    ::close(serviceSocket);
 }
 
 void ConnectProxy::relay(int clientSocket, int serviceSocket) {
@@ -225,11 +306,11 @@ void ConnectProxy::relay(int clientSocket, int serviceSocket) {
             const int to = side == 0 ? serviceSocket : clientSocket;
             const ssize_t count = ::recv(from, buffer, sizeof buffer, 0);
             if (count < 0 && errno == EINTR) continue;
-            // Either side closing ends the tunnel: the other side sees its
-            // connection closed, as it would without a proxy.
+            // Either side closing ends the connection: the other side sees it
+            // closed, as it would without a proxy.
             if (count <= 0 || !sendAll(to, buffer, static_cast<size_t>(count))) return;
         }
     }
 }
 
-}  // namespace Corvex::Tracking::Testing
+}  // namespace Corvex::Tracking::Service

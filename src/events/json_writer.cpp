@@ -1,0 +1,115 @@
+#include "events/json_writer.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/utf8.h"
+
+namespace Corvex::Tracking {
+
+using nlohmann::json;
+
+namespace {
+
+template <typename Integer>
+void appendNumber(std::string& out, Integer number) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(digits, result.ptr);
+}
+
+void appendEscape(std::string& out, unsigned char c) {
+    switch (c) {
+        case '"': out += "\\\""; return;
+        case '\\': out += "\\\\"; return;
+        case '\b': out += "\\b"; return;
+        case '\t': out += "\\t"; return;
+        case '\n': out += "\\n"; return;
+        case '\f': out += "\\f"; return;
+        case '\r': out += "\\r"; return;
+        default: break;
+    }
+    // The other control characters, as \u00XX in lower-case hexadecimal.
+    static constexpr char HEX[] = "0123456789abcdef";
+    const char escape[] = {'\\', 'u', '0', '0', HEX[c >> 4], HEX[c & 0xF]};
+    out.append(escape, sizeof escape);
+}
+
+}  // namespace
+
+void appendJsonString(std::string& out, std::string_view text) {
+    if (!isValidUtf8(text)) {
+        // The library itself reports the fault, with its exact message.
+        out += json(std::string(text)).dump();
+        return;
+    }
+    out += '"';
+    size_t plainFrom = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text.data() + plainFrom, i - plainFrom);
+        appendEscape(out, c);
+        plainFrom = i + 1;
+    }
+    out.append(text.data() + plainFrom, text.size() - plainFrom);
+    out += '"';
+}
+
+void appendJsonInteger(std::string& out, int64_t number) {
+    appendNumber(out, number);
+}
+
+void appendJsonValue(std::string& out, const json& value) {
+    switch (value.type()) {
+        case json::value_t::null: out += "null"; return;
+        case json::value_t::boolean: out += value.get<bool>() ? "true" : "false"; return;
+        case json::value_t::number_integer: appendNumber(out, value.get<int64_t>()); return;
+        case json::value_t::number_unsigned: appendNumber(out, value.get<uint64_t>()); return;
+        case json::value_t::number_float: {
+            const double number = value.get<double>();
+            if (!std::isfinite(number)) {
+                out += "null";
+                return;
+            }
+            // The library's own shortest round-trip form, ".0" for integers.
+            char digits[64];
+            out.append(digits, nlohmann::detail::to_chars(digits, digits + sizeof digits, number));
+            return;
+        }
+        case json::value_t::string:
+            appendJsonString(out, value.get_ref<const json::string_t&>());
+            return;
+        case json::value_t::array: {
+            out += '[';
+            bool first = true;
+            for (const json& element : value.get_ref<const json::array_t&>()) {
+                if (!first) out += ',';
+                first = false;
+                appendJsonValue(out, element);
+            }
+            out += ']';
+            return;
+        }
+        case json::value_t::object: {
+            out += '{';
+            bool first = true;
+            for (const auto& [key, member] : value.get_ref<const json::object_t&>()) {
+                if (!first) out += ',';
+                first = false;
+                appendJsonString(out, key);
+                out += ':';
+                appendJsonValue(out, member);
+            }
+            out += '}';
+            return;
+        }
+        case json::value_t::binary:
+        case json::value_t::discarded:
+            // Never made by this library; the library's own text stays exact.
+            out += value.dump();
+            return;
+    }
+}
+
+}  // namespace Corvex::Tracking

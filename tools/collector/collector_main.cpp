@@ -1,0 +1,193 @@
+// corvex-collector: a local tracking service for developers who integrate
+// the library.
+//
+//   corvex-collector serve   [--port N] [--https-port N] [--data DIR]
+//                            [--user NAME --password SECRET]
+//                            [--fail-rate R] [--status CODE] [--plain-http]
+//   corvex-collector events  [--data DIR] [--name EVENT] [--user NAME] [--json] [--follow]
+//   corvex-collector stats   [--data DIR] [--json]
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "collector/collector_service.h"
+#include "collector/event_report.h"
+#include "platform/platform.h"
+
+using namespace Corvex::Tracking;
+using namespace Corvex::Tracking::Collector;
+
+namespace {
+
+constexpr int DEFAULT_PORT = 8470;
+constexpr auto FOLLOW_INTERVAL = std::chrono::milliseconds(300);
+
+std::string defaultDataFolder() {
+    return Platform::localAppDataFolder() + "/Corvex/Collector";
+}
+
+std::string clockTime(int64_t milliseconds) {
+    const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
+    std::tm parts{};
+    localtime_r(&seconds, &parts);
+    char text[16];
+    return std::string(text, std::strftime(text, sizeof text, "%H:%M:%S", &parts));
+}
+
+int serve(CollectorSettings settings) {
+    // Blocked here, so every thread started below inherits the mask and the
+    // signals wait for sigwait.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A client that goes away makes the server write to a closed socket.
+    signal(SIGPIPE, SIG_IGN);
+
+    CollectorService service(settings);
+    std::mutex output;
+    service.setRequestListener([&output](const RequestRecord& request, const RecordResult& result) {
+        std::lock_guard<std::mutex> lock(output);
+        std::cout << clockTime(request.receivedAtMs) << "  " << request.status << "  "
+                  << terminalCell(request.user.empty() ? "-" : request.user, 40) << "  ";
+        if (request.status == 200) {
+            std::cout << result.newEvents << " new, " << result.duplicates << " duplicates";
+        } else {
+            std::cout << terminalCell(request.reason, 120);
+        }
+        std::cout << std::endl;
+    });
+    service.start();
+    {
+        std::lock_guard<std::mutex> lock(output);
+        std::cout << "corvex-collector listening on " << service.url() << "\n"
+                  << "  web page:              " << service.url() << "/\n"
+                  << "  proxy for the library: " << service.url() << "\n"
+                  << "  certificate authority: " << service.caFile()
+                  << (service.madeNewAuthority() ? " (new)" : "") << "\n"
+                  << "  HTTPS endpoint:        https://127.0.0.1:" << service.httpsPort()
+                  << CollectorService::EVENT_PATH << "\n"
+                  << "  database:              " << service.databaseFile() << "\n"
+                  << "  credentials:           "
+                  << (settings.checkCredentials ? "user " + settings.user + " and its password"
+                                                : std::string("any"))
+                  << "\n"
+                  << "A host sends here with TrackingManager_SetSendProxy(tracker, \""
+                  << service.url() << "\") and TrackingManager_SetSendCertificateAuthority("
+                  << "tracker, \"" << service.caFile() << "\")." << std::endl;
+    }
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    service.stop();
+    return 0;
+}
+
+// The database a serve command made in the folder.
+std::unique_ptr<EventStore> openDatabase(const std::string& dataFolder) {
+    const std::string path = dataFolder + "/collector.sqlite";
+    if (!Platform::fileExists(path)) {
+        throw std::runtime_error("no database in " + dataFolder +
+                                 " (corvex-collector serve --data " + dataFolder + " makes one)");
+    }
+    return std::make_unique<EventStore>(path, EventStore::Mode::Existing);
+}
+
+int listEvents(const std::string& dataFolder, const EventFilter& base, bool asJson, bool follow) {
+    const std::unique_ptr<EventStore> store = openDatabase(dataFolder);
+    EventFilter filter = base;
+    bool headerShown = false;
+    for (;;) {
+        const std::vector<StoredEvent> events = store->events(filter);
+        if (!events.empty()) {
+            std::cout << (asJson ? formatEventJsonLines(events)
+                                 : formatEventTable(events, !headerShown))
+                      << std::flush;
+            headerShown = true;
+            filter.afterId = events.back().id;
+        }
+        if (!follow) return 0;
+        std::this_thread::sleep_for(FOLLOW_INTERVAL);
+    }
+}
+
+int showStats(const std::string& dataFolder, bool asJson) {
+    const EventStats stats = openDatabase(dataFolder)->stats();
+    std::cout << (asJson ? stats.toJson().dump() + "\n" : formatStats(stats));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "corvex-collector: a local tracking service that stores and shows the events "
+        "a host sends"};
+    app.require_subcommand(1);
+    std::string dataFolder = defaultDataFolder();
+
+    CollectorSettings settings;
+    settings.port = DEFAULT_PORT;
+    CLI::App* serveCommand =
+        app.add_subcommand("serve", "Receive events until interrupted (Ctrl-C)");
+    serveCommand->add_option("--port", settings.port, "Port of the proxy and the page (0: free)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 65535));
+    serveCommand
+        ->add_option("--https-port", settings.httpsPort, "Port of the HTTPS endpoint (0: free)")
+        ->check(CLI::Range(0, 65535));
+    serveCommand->add_option("--data", dataFolder, "Folder of the database and the authority")
+        ->capture_default_str();
+    CLI::Option* userOption =
+        serveCommand->add_option("--user", settings.user, "Accept only this Basic user name");
+    CLI::Option* passwordOption = serveCommand->add_option("--password", settings.password,
+                                                           "Accept only this Basic password");
+    userOption->needs(passwordOption);
+    passwordOption->needs(userOption);
+    CLI::Option* failRateOption = serveCommand->add_option(
+        "--fail-rate", settings.failRate, "Share of event requests answered with --status");
+    failRateOption->check(CLI::Range(0.0, 1.0));
+    CLI::Option* statusOption = serveCommand->add_option(
+        "--status", settings.failStatus, "Status of injected failures (alone: every request)");
+    statusOption->capture_default_str()->check(CLI::Range(300, 599));
+    serveCommand->add_flag("--plain-http", settings.plainHttp,
+                           "Accept events over plain HTTP on the proxy's port too");
+
+    EventFilter filter;
+    bool asJson = false;
+    bool follow = false;
+    CLI::App* eventsCommand = app.add_subcommand("events", "Print the stored events");
+    eventsCommand->add_option("--data", dataFolder, "Folder of the database")
+        ->capture_default_str();
+    eventsCommand->add_option("--name", filter.name, "Only events of this name");
+    eventsCommand->add_option("--user", filter.user, "Only events from this Basic user name");
+    eventsCommand->add_flag("--json", asJson, "One JSON object per line instead of a table");
+    eventsCommand->add_flag("--follow", follow, "Keep printing new events until interrupted");
+
+    CLI::App* statsCommand = app.add_subcommand("stats", "Print counts per event name and totals");
+    statsCommand->add_option("--data", dataFolder, "Folder of the database")->capture_default_str();
+    statsCommand->add_flag("--json", asJson, "One JSON object instead of a table");
+
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        if (serveCommand->parsed()) {
+            settings.dataFolder = dataFolder;
+            settings.checkCredentials = userOption->count() > 0;
+            if (statusOption->count() > 0 && failRateOption->count() == 0) settings.failRate = 1;
+            return serve(settings);
+        }
+        if (eventsCommand->parsed()) return listEvents(dataFolder, filter, asJson, follow);
+        return showStats(dataFolder, asJson);
+    } catch (const std::exception& error) {
+        std::cerr << "corvex-collector: " << error.what() << std::endl;
+        return 1;
+    }
+}

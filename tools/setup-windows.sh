@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# Installs what the Windows cross-build needs and prepares its prefix:
+#   - Debian's MinGW-w64 compilers (posix threads) and Wine;
+#   - libcurl for Windows (Schannel, static), built from Debian's own curl
+#     source package;
+#   - GoogleTest built for Windows from Debian's googletest sources;
+#   - nlohmann JSON's headers and CMake files, copied beside them.
+# Everything links the Universal C Runtime (see cmake/mingw-w64-x86_64.cmake).
+#
+# The prefix lives outside the clone, in $CORVEX_WINDOWS_CACHE (default
+# ~/.cache/corvex-windows); a second run finds libcurl and GoogleTest there and
+# skips their builds. Remove the folder to build them again. Prints the prefix
+# on its last line.
+# Runs as root in CI; elsewhere it uses sudo for apt-get.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir="$PWD"
+
+cache="${CORVEX_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvex-windows}"
+prefix="$cache/x86_64-w64-mingw32"
+target=x86_64-w64-mingw32
+# Raise when the way libcurl or GoogleTest is built changes.
+curl_recipe=3
+googletest_recipe=2
+
+packages=(
+  cmake ninja-build make
+  g++-mingw-w64-x86-64-posix wine64
+  nlohmann-json3-dev googletest dpkg-dev
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+apt_updated=false
+apt_update() {
+  "${sudo_cmd[@]}" apt-get update -qq
+  apt_updated=true
+}
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}" >&2
+  apt_update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >&2
+fi
+
+mkdir -p "$prefix"
+
+# The compiler driver's specs with the Universal C Runtime in place of
+# msvcrt.dll: -lucrt replaces -lmsvcrt, and libmoldname (msvcrt's old POSIX
+# names) goes, because libucrt carries those names itself.
+"$target-g++-posix" -dumpspecs | sed -e 's/-lmsvcrt/-lucrt/g' -e 's/-lmoldname//g' \
+  >"$prefix/ucrt.specs"
+# libcurl is C: it is compiled with the MinGW headers' UCRT declarations
+# (_UCRT), and linked with the UCRT. (The C++ code keeps the default headers,
+# see the toolchain file.)
+cc="$target-gcc-posix -specs=$prefix/ucrt.specs"
+cppflags="-D_UCRT"
+# winpthreads was built against msvcrt.dll, whose _setjmp is setjmp in the UCRT.
+ldflags="-static -Wl,--defsym,_setjmp=setjmp"
+
+# Adds deb-src entries for the archives that carry curl, copied from the
+# machine's own deb entries, when apt knows no source package yet.
+add_source_entries() {
+  local uris
+  uris=$(apt-cache policy curl | awk '$1 ~ /^[0-9]+$/ && $2 ~ /:\/\// { sub(/\/$/, "", $2); print $2 }' |
+    sort -u | tr '\n' ' ')
+  if [ -z "$uris" ]; then
+    echo "No archive carries curl; cannot find its source package." >&2
+    exit 1
+  fi
+  # deb822 stanzas and one-line entries go to files of their own format.
+  local stanzas lines
+  stanzas=$(mktemp)
+  lines=$(mktemp)
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v uris=" $uris" 'BEGIN { RS = ""; ORS = "\n\n" }
+      {
+        deb = 0; known = 0
+        n = split($0, fields, "\n")
+        for (i = 1; i <= n; i++) {
+          if (fields[i] ~ /^Types:/ && fields[i] ~ /[ \t]deb([ \t]|$)/) deb = 1
+          if (fields[i] ~ /^URIs:/) {
+            m = split(substr(fields[i], 6), list, /[ \t]+/)
+            for (j = 1; j <= m; j++) {
+              uri = list[j]; sub(/\/$/, "", uri)
+              if (uri != "" && index(uris " ", " " uri " ") > 0) known = 1
+            }
+          }
+        }
+        if (deb && known) { sub(/Types:[^\n]*/, "Types: deb-src"); print }
+      }' "$file" >>"$stanzas"
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    awk -v uris=" $uris" '$1 == "deb" {
+        uri = ""
+        for (i = 2; i <= NF && uri == ""; i++) if ($i ~ /:\/\//) uri = $i
+        sub(/\/$/, "", uri)
+        if (uri != "" && index(uris " ", " " uri " ") > 0) { sub(/^deb/, "deb-src"); print }
+      }' "$file" >>"$lines"
+  done
+  if [ ! -s "$stanzas" ] && [ ! -s "$lines" ]; then
+    echo "No apt entry to derive a deb-src entry from." >&2
+    exit 1
+  fi
+  if [ -s "$stanzas" ]; then
+    "${sudo_cmd[@]}" install -m 0644 "$stanzas" /etc/apt/sources.list.d/corvex-deb-src.sources
+  fi
+  if [ -s "$lines" ]; then
+    "${sudo_cmd[@]}" install -m 0644 "$lines" /etc/apt/sources.list.d/corvex-deb-src.list
+  fi
+  rm -f "$stanzas" "$lines"
+  echo "Added deb-src entries in /etc/apt/sources.list.d/corvex-deb-src.*" >&2
+}
+
+build_curl() {
+  local work="$cache/curl-source"
+  rm -rf "$work"
+  mkdir -p "$work"
+  if ! apt-cache showsrc curl 2>/dev/null | grep -q '^Package:'; then
+    $apt_updated || apt_update
+    if ! apt-cache showsrc curl 2>/dev/null | grep -q '^Package:'; then
+      add_source_entries
+      apt_update
+    fi
+  fi
+  (cd "$work" && apt-get source -qq curl >&2)
+  local tree
+  tree=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'curl-*' | head -n 1)
+  # Debian's last patches rename the library for its other TLS flavours;
+  # undo them, newest first.
+  local patch
+  for patch in $(grep -l 'lib_LTLIBRARIES = libcurl-' "$tree"/debian/patches/*.patch | sort -r); do
+    echo "Reversing $(basename "$patch")" >&2
+    patch -d "$tree" -p1 -R -s <"$patch"
+  done
+  (
+    cd "$tree"
+    ./configure -q --host="$target" --prefix="$prefix" \
+      CC="$cc" CPPFLAGS="$cppflags" AR="$target-ar" RANLIB="$target-ranlib" LDFLAGS="$ldflags" \
+      --with-schannel --disable-shared --enable-static \
+      --without-zlib --without-brotli --without-zstd --without-libpsl --without-libidn2 \
+      --without-nghttp2 --without-libssh2 --without-libssh --without-librtmp \
+      --without-libgsasl --without-hyper --without-ca-bundle --without-ca-path \
+      --disable-ldap --disable-ldaps --disable-rtsp --disable-dict --disable-telnet \
+      --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp \
+      --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-manual >&2
+    make -s -j"$(nproc)" -C lib >&2
+    make -s -C lib install >&2
+    make -s -C include install >&2
+  )
+  rm -rf "$work"
+}
+
+build_googletest() {
+  local work="$cache/googletest-build"
+  rm -rf "$work"
+  cmake -S /usr/src/googletest -B "$work" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
+    -DCORVEX_WINDOWS_PREFIX="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" >&2
+  cmake --build "$work" >&2
+  cmake --install "$work" >&2
+  rm -rf "$work"
+}
+
+if [ ! -f "$prefix/.curl-$curl_recipe" ]; then
+  echo "Building libcurl for Windows from Debian's source package..." >&2
+  start=$(date +%s)
+  build_curl
+  touch "$prefix/.curl-$curl_recipe"
+  echo "libcurl built in $(($(date +%s) - start)) s" >&2
+else
+  echo "libcurl for Windows: cached in $prefix" >&2
+fi
+
+if [ ! -f "$prefix/.googletest-$googletest_recipe" ]; then
+  echo "Building GoogleTest for Windows..." >&2
+  build_googletest
+  touch "$prefix/.googletest-$googletest_recipe"
+fi
+
+# nlohmann JSON is headers only; the cross compiler does not search
+# /usr/include, so its headers and CMake package sit in the prefix.
+mkdir -p "$prefix/include" "$prefix/share/cmake"
+rm -rf "$prefix/include/nlohmann" "$prefix/share/cmake/nlohmann_json"
+cp -r /usr/include/nlohmann "$prefix/include/"
+cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+
+echo "$prefix"
