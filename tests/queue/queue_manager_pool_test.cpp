@@ -132,7 +132,7 @@ TEST(QueueManagerPool, RecordsCutAtLoadBecomeSpares) {
     for (int i = 0; i < 1500; ++i) texts.push_back(eventText("e" + std::to_string(i)));
     writeBytes(folder.queuePath(), imageOf(texts, 4096 * 128));
     ScriptedSender sender;
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
     ASSERT_EQ(queue.pendingCount(), 1000);
 
     const int64_t recordsBefore = recordAllocations;

@@ -1,7 +1,9 @@
 // The queue in memory and in its file: refusals, loading saved files (sound,
 // corrupt and partly unreadable ones), file failures and the folder lock.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 #include <filesystem>
@@ -26,7 +28,7 @@ TEST(QueueManagerQueue, RefusesEventsBeyondTheCapAndUnserialisableOnes) {
     TempFolder folder("cap");
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
         for (int i = 0; i < QueueManager::MAX_PENDING; ++i) {
             ASSERT_TRUE(enqueueNew(queue, "e" + std::to_string(i)));
         }
@@ -51,12 +53,12 @@ TEST(QueueManagerLoad, LoadsSavedEntriesOfAnyLengthInOrder) {
     TempFolder folder("reload");
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
         EXPECT_TRUE(enqueueNew(queue, "small"));
         EXPECT_TRUE(enqueueNew(queue, "large", 20000));  // above any fixed read buffer
         EXPECT_TRUE(enqueueNew(queue, "last"));
     }
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
     ASSERT_EQ(queue.pendingCount(), 3);
     ASSERT_TRUE(queue.startWorker());
     ASSERT_TRUE(sender.waitForBatches(1));
@@ -74,7 +76,7 @@ TEST(QueueManagerLoad, KeepsTheNewestThousandOfALongFile) {
     writeBytes(folder.queuePath(), imageOf(texts, 4096 * 128));
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
         EXPECT_EQ(queue.pendingCount(), 1000);
     }
     EXPECT_EQ(savedIds(folder.queuePath()), numberedIds(500, 1500));
@@ -103,7 +105,7 @@ TEST(QueueManagerLoad, ReplacesCorruptFilesWithAFreshOne) {
         writeBytes(folder.queuePath(), image);
         ScriptedSender sender;
         {
-            QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+            QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
             EXPECT_EQ(queue.pendingCount(), 0);
             EXPECT_TRUE(enqueueNew(queue, "after"));
         }
@@ -119,7 +121,7 @@ TEST(QueueManagerLoad, DropsOnlyUnparsableEntriesAndRewritesTheFile) {
                         eventText("c") + std::string(1, '\0') + "tail", eventText("d")}));
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
         EXPECT_EQ(queue.pendingCount(), 3);
         // The rewritten file is in step: a removal takes exactly the oldest.
         queue.retireOldest(1);
@@ -135,7 +137,7 @@ TEST(QueueManagerLoad, LeavesAFileItCannotOpenAlone) {
     fs::create_directory(folder.queuePath());
     fs::create_directory(folder.path() / ".event_queue" / "keep");
     ScriptedSender sender;
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
     EXPECT_TRUE(enqueueNew(queue, "a"));
     EXPECT_TRUE(enqueueNew(queue, "b"));
     queue.retireOldest(1);
@@ -147,8 +149,8 @@ TEST(QueueManagerLoad, SecondQueueOnAFolderWorksInMemoryOnly) {
     TempFolder folder("twowriters");
     ScriptedSender sender;
     {
-        QueueManager owner(quickSettings(), nullptr, &sender, folder.path());
-        QueueManager second(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager owner(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager second(quickSettings(), nullptr, &sender, folder.path().string());
         EXPECT_TRUE(enqueueNew(owner, "mine"));
         EXPECT_TRUE(enqueueNew(second, "theirs"));
         EXPECT_EQ(second.pendingCount(), 1);
@@ -157,11 +159,12 @@ TEST(QueueManagerLoad, SecondQueueOnAFolderWorksInMemoryOnly) {
     }
     EXPECT_TRUE(fs::exists(folder.queuePath() + ".lock"));
     // Once the owner is gone the next queue takes the lock and the file.
-    QueueManager next(quickSettings(), nullptr, &sender, folder.path());
+    QueueManager next(quickSettings(), nullptr, &sender, folder.path().string());
     EXPECT_EQ(next.pendingCount(), 2);
     EXPECT_EQ(savedIds(folder.queuePath()), (std::vector<std::string>{"mine", "mine too"}));
 }
 
+#ifndef _WIN32  // no file size limit to set on Windows
 // Writes beyond the file size limit fail (EFBIG), which makes every file
 // operation of the queue fail while it is in force.
 class FileSizeLimit {
@@ -183,7 +186,7 @@ TEST(QueueManagerFile, RebuildsTheFileFromMemoryAfterFailedWrites) {
     TempFolder folder("streamerrors");
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
         EXPECT_TRUE(enqueueNew(queue, "a"));
         EXPECT_TRUE(enqueueNew(queue, "b"));
         {
@@ -205,3 +208,4 @@ TEST(QueueManagerFile, RebuildsTheFileFromMemoryAfterFailedWrites) {
     }
     EXPECT_EQ(savedIds(folder.queuePath()), (std::vector<std::string>{"d", "e", "f"}));
 }
+#endif

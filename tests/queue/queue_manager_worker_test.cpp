@@ -138,7 +138,7 @@ TEST(QueueManagerFlush, ProducersOnManyThreadsLoseNothingWhileBatchesGoOut) {
     constexpr int PRODUCERS = 4;
     constexpr int EACH = 150;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
         ASSERT_TRUE(queue.startWorker());
         std::vector<std::thread> producers;
         for (int p = 0; p < PRODUCERS; ++p) {
@@ -174,7 +174,7 @@ TEST(QueueManagerStop, StopDuringBackOffReturnsPromptlyAndKeepsTheBatch) {
     {
         InitializationData settings = quickSettings();
         settings.QueueCheckInterval = 20000;
-        QueueManager queue(settings, nullptr, &sender, folder.path());
+        QueueManager queue(settings, nullptr, &sender, folder.path().string());
         enqueueIds(queue, 3);
         ASSERT_TRUE(queue.startWorker());
         ASSERT_TRUE(sender.waitForSendStart());
@@ -198,7 +198,7 @@ TEST(QueueManagerStop, StopAndStartLoseNothingAndSendNothingTwice) {
     settings.FlushSendSize = 4;
     std::vector<std::string> expected;
     {
-        QueueManager queue(settings, nullptr, &sender, folder.path());
+        QueueManager queue(settings, nullptr, &sender, folder.path().string());
         for (int round = 0; round < 4; ++round) {
             // Enqueued while stopped: kept in memory and in the file.
             for (int i = 0; i < 3; ++i) {
