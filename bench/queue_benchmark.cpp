@@ -4,15 +4,17 @@
 #include <optional>
 #include <string>
 
-#include "allocation_counter.h"
 #include "bench_manager.h"
 #include "benchmarks.h"
 #include "core/temp_folder.h"
 #include "latency_recorder.h"
 #include "queue/queue_manager.h"
+#include "support/allocation_counter.h"
 #include "tracked_events.h"
 
 namespace Corvex::Tracking::Bench {
+
+using Testing::liveHeapBytes;
 
 namespace {
 

@@ -5,16 +5,18 @@
 #include <thread>
 #include <vector>
 
-#include "allocation_counter.h"
 #include "bench_manager.h"
 #include "benchmarks.h"
 #include "core/temp_folder.h"
 #include "delivered_events.h"
 #include "latency_recorder.h"
+#include "support/allocation_counter.h"
 #include "support/tracking_service.h"
 #include "tracked_events.h"
 
 namespace Corvex::Tracking::Bench {
+
+using Testing::allocationsOnThisThread;
 
 namespace {
 

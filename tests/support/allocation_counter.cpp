@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-namespace Corvex::Tracking::Bench {
+namespace Corvex::Tracking::Testing {
 
 namespace {
 
@@ -41,10 +41,10 @@ int64_t liveHeapBytes() {
     return liveBytes.load(std::memory_order_relaxed);
 }
 
-}  // namespace Corvex::Tracking::Bench
+}  // namespace Corvex::Tracking::Testing
 
-using Corvex::Tracking::Bench::countedDelete;
-using Corvex::Tracking::Bench::countedNew;
+using Corvex::Tracking::Testing::countedDelete;
+using Corvex::Tracking::Testing::countedNew;
 
 void* operator new(size_t size) {
     return countedNew(size);
