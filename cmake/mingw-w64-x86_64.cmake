@@ -5,7 +5,7 @@
 #     -DCORVEX_WINDOWS_PREFIX=<the prefix tools/setup-windows.sh prints>
 #
 # The prefix holds libcurl, GoogleTest and nlohmann JSON for Windows, and the
-# compiler specs that put the Universal C Runtime in place of msvcrt.dll.
+# GCC driver rules that put the Universal C Runtime in place of msvcrt.dll.
 # Every program and the DLL link the MinGW runtime (libgcc, libstdc++,
 # winpthreads) statically, so they depend only on system DLLs, and take their
 # C runtime from the UCRT, as programs built with MSVC do. Test programs run
@@ -23,7 +23,7 @@ set(CMAKE_RC_COMPILER ${CORVEX_MINGW_TARGET}-windres)
 if(NOT CORVEX_WINDOWS_PREFIX AND DEFINED ENV{CORVEX_WINDOWS_PREFIX})
   set(CORVEX_WINDOWS_PREFIX "$ENV{CORVEX_WINDOWS_PREFIX}")
 endif()
-if(NOT CORVEX_WINDOWS_PREFIX OR NOT EXISTS "${CORVEX_WINDOWS_PREFIX}/ucrt.specs")
+if(NOT CORVEX_WINDOWS_PREFIX OR NOT EXISTS "${CORVEX_WINDOWS_PREFIX}/ucrt-driver-rules.txt")
   message(FATAL_ERROR "Set CORVEX_WINDOWS_PREFIX to the prefix that tools/setup-windows.sh prepares")
 endif()
 # try_compile projects read this file again: hand them the prefix.
@@ -35,13 +35,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The C runtime is the UCRT: the specs of the prefix link its import library
+# The C runtime is the UCRT: the prefix's driver rules link its import library
 # in place of msvcrt.dll's. The headers stay those of msvcrt.dll, which the
 # prebuilt MinGW runtime (libstdc++, winpthreads, mingwex) was compiled with,
 # so that the types they share agree (defining _UCRT would change mbstate_t
 # under libstdc++'s feet). winpthreads calls msvcrt.dll's _setjmp, which the
 # UCRT names setjmp.
-set(CORVEX_MINGW_LINK_FLAGS "-specs=${CORVEX_WINDOWS_PREFIX}/ucrt.specs -static -Wl,--defsym,_setjmp=setjmp")
+set(CORVEX_MINGW_LINK_FLAGS "-specs=${CORVEX_WINDOWS_PREFIX}/ucrt-driver-rules.txt -static -Wl,--defsym,_setjmp=setjmp")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${CORVEX_MINGW_LINK_FLAGS}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CORVEX_MINGW_LINK_FLAGS}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${CORVEX_MINGW_LINK_FLAGS}")

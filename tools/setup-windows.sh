@@ -54,15 +54,15 @@ fi
 
 mkdir -p "$prefix"
 
-# The compiler driver's specs with the Universal C Runtime in place of
-# msvcrt.dll: -lucrt replaces -lmsvcrt, and libmoldname (msvcrt's old POSIX
-# names) goes, because libucrt carries those names itself.
+# The GCC driver's rules (what -dumpspecs prints) with the Universal C
+# Runtime in place of msvcrt.dll: -lucrt replaces -lmsvcrt, and libmoldname
+# (msvcrt's old POSIX names) goes, because libucrt carries those names itself.
 "$target-g++-posix" -dumpspecs | sed -e 's/-lmsvcrt/-lucrt/g' -e 's/-lmoldname//g' \
-  >"$prefix/ucrt.specs"
+  >"$prefix/ucrt-driver-rules.txt"
 # libcurl is C: it is compiled with the MinGW headers' UCRT declarations
 # (_UCRT), and linked with the UCRT. (The C++ code keeps the default headers,
 # see the toolchain file.)
-cc="$target-gcc-posix -specs=$prefix/ucrt.specs"
+cc="$target-gcc-posix -specs=$prefix/ucrt-driver-rules.txt"
 cppflags="-D_UCRT"
 # winpthreads was built against msvcrt.dll, whose _setjmp is setjmp in the UCRT.
 ldflags="-static -Wl,--defsym,_setjmp=setjmp"
