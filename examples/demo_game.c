@@ -5,7 +5,8 @@
  *   corvex-demo-game [--proxy URL] [--ca FILE] [--save DIR] [--user NAME] [--password SECRET]
  *
  * --proxy and --ca route the requests through a local tracking service; --save
- * picks the save folder. It prints the number of events it tracked.
+ * picks the save folder; --help prints the usage. It prints the number of
+ * events it tracked.
  */
 #ifndef _WIN32
 #define _POSIX_C_SOURCE 199309L /* nanosleep under strict C99 */
@@ -30,19 +31,59 @@ static void sleepMs(unsigned ms) {
 }
 #endif
 
-static const char* option(int argc, char** argv, const char* name, const char* fallback) {
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], name) == 0) return argv[i + 1];
+static const char USAGE[] =
+    "usage: corvex-demo-game [--proxy URL] [--ca FILE] [--save DIR] [--user NAME]\n"
+    "                        [--password SECRET]\n"
+    "  --proxy URL        send through this proxy (a local tracking service)\n"
+    "  --ca FILE          check the service against this certificate authority\n"
+    "  --save DIR         keep the save folder here instead of the default one\n"
+    "  --user NAME        the application's key (default demo-app)\n"
+    "  --password SECRET  the application's secret (default demo-secret)\n"
+    "  --help             print this and exit\n";
+
+struct Options {
+    const char* proxy;
+    const char* ca;
+    const char* save;
+    const char* user;
+    const char* password;
+};
+
+/* Reads the command line into options. Returns -1 to go on, otherwise the
+ * exit status: 0 after --help, 2 after an unknown option or a missing value. */
+static int parseOptions(int argc, char** argv, struct Options* options) {
+    struct {
+        const char* name;
+        const char** value;
+    } const known[] = {{"--proxy", &options->proxy},
+                       {"--ca", &options->ca},
+                       {"--save", &options->save},
+                       {"--user", &options->user},
+                       {"--password", &options->password}};
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            fputs(USAGE, stdout);
+            return 0;
+        }
+        size_t k = 0;
+        while (k < sizeof known / sizeof known[0] && strcmp(argv[i], known[k].name) != 0) ++k;
+        if (k == sizeof known / sizeof known[0]) {
+            fprintf(stderr, "corvex-demo-game: unknown option %s\n%s", argv[i], USAGE);
+            return 2;
+        }
+        if (i + 1 == argc) {
+            fprintf(stderr, "corvex-demo-game: %s needs a value\n%s", argv[i], USAGE);
+            return 2;
+        }
+        *known[k].value = argv[++i];
     }
-    return fallback;
+    return -1;
 }
 
 int main(int argc, char** argv) {
-    const char* proxy = option(argc, argv, "--proxy", NULL);
-    const char* ca = option(argc, argv, "--ca", NULL);
-    const char* save = option(argc, argv, "--save", NULL);
-    const char* user = option(argc, argv, "--user", "demo-app");
-    const char* password = option(argc, argv, "--password", "demo-secret");
+    struct Options options = {NULL, NULL, NULL, "demo-app", "demo-secret"};
+    const int status = parseOptions(argc, argv, &options);
+    if (status >= 0) return status;
     int tracked = 0;
 
     InitializationData* config = InitializationData_Create();
@@ -53,16 +94,16 @@ int main(int argc, char** argv) {
     InitializationData_SetDeviceModel(config, "Demo PC");
     InitializationData_SetStoreType(config, 3);
     InitializationData_SetSendDelay(config, 200);
-    if (save != NULL) InitializationData_SetSavePath(config, save);
+    if (options.save != NULL) InitializationData_SetSavePath(config, options.save);
 
-    TrackingManager* tracker = TrackingManager_Create(user, password, config);
+    TrackingManager* tracker = TrackingManager_Create(options.user, options.password, config);
     InitializationData_Destroy(config);
     if (tracker == NULL) {
         fprintf(stderr, "could not create the tracking manager\n");
         return 1;
     }
-    if (proxy != NULL) TrackingManager_SetSendProxy(tracker, proxy);
-    if (ca != NULL) TrackingManager_SetSendCertificateAuthority(tracker, ca);
+    if (options.proxy != NULL) TrackingManager_SetSendProxy(tracker, options.proxy);
+    if (options.ca != NULL) TrackingManager_SetSendCertificateAuthority(tracker, options.ca);
 
     char* version = TrackingManager_GetVersion();
     char* userId = TrackingManager_GetUserId(tracker);

@@ -21,7 +21,14 @@
  *   host's free() is the right one. A host tied to another C runtime
  *   (msvcrt.dll, a statically linked one) must release the texts with the
  *   UCRT's free(), found in ucrtbase.dll.
- * - No function reports an error, throws, or blocks on the network.
+ * - No function reports an error or throws.
+ * - Threads: any function may be called from any thread, also at the same time
+ *   as others on the same handle, except TrackingManager_Destroy, which must be
+ *   the last call on a handle and must not overlap another call on it.
+ * - Waits: no function waits for the tracking service, except Stop and Destroy
+ *   for an attempt already on the wire. What each call may wait for is said
+ *   beside it; the record's setters, OnPause, GetUserId, SetConfigId,
+ *   GetVersion and the transport options wait for nothing but short locks.
  */
 #ifndef CORVEX_TRACKING_H
 #define CORVEX_TRACKING_H
@@ -85,22 +92,29 @@ CORVEX_API void InitializationData_SetCustomConfigId(InitializationData* data, i
 
 /* ---- Lifecycle and identity ---------------------------------------------- */
 /* user and password are the HTTP Basic credentials at the tracking service.
- * data may be null (all defaults); it is read only during this call. */
+ * data may be null (all defaults); it is read only during this call.
+ * Waits for the disk: loading the saved queue and writing the properties file. */
 CORVEX_API TrackingManager* TrackingManager_Create(const char* user, const char* password,
                                                    const InitializationData* data);
+/* Starts the worker and opens a session. Waits for reading the network
+ * adapters (the open event's local address) and for the open event's append. */
 CORVEX_API void TrackingManager_Start(TrackingManager* manager);
+/* Notes the time the game lost focus. */
 CORVEX_API void TrackingManager_OnPause(TrackingManager* manager);
+/* Opens a new session after more than 30 s away; then waits as Start does. */
 CORVEX_API void TrackingManager_OnResume(TrackingManager* manager);
+/* Waits for writing the properties file (other calls go on meanwhile). */
 CORVEX_API void TrackingManager_SetUserId(TrackingManager* manager, const char* userId);
 /* Returns a new copy of the user id (never null); release it with free(). */
 CORVEX_API char* TrackingManager_GetUserId(TrackingManager* manager);
 CORVEX_API void TrackingManager_SetConfigId(TrackingManager* manager, const char* configId);
 /* Returns a new copy of the library version, "0.0.1-cpp"; release it with free(). */
 CORVEX_API char* TrackingManager_GetVersion(void);
-/* Stops the worker; returns within one HTTP attempt already under way. Queued
- * events are kept (and saved) for a later start or the next run. */
+/* Stops the worker. Waits for an HTTP attempt already on the wire, up to about
+ * 5 s. Queued events are kept (and saved) for a later start or the next run. */
 CORVEX_API void TrackingManager_Stop(TrackingManager* manager);
-/* Stops the worker if it runs, then releases the handle. Null is ignored. */
+/* Stops the worker if it runs (waiting as Stop does), then releases the handle.
+ * Null is ignored. */
 CORVEX_API void TrackingManager_Destroy(TrackingManager* manager);
 
 /* ---- Transport options (take effect from the next request) --------------- */
@@ -115,7 +129,10 @@ CORVEX_API void TrackingManager_SetSendCertificateAuthority(TrackingManager* man
  * Ad placement types: 0 banner, 1 interstitial, 2 rewarded video.
  * Ad placements: -1 automatic, 0 bottom, 1 top, 2 left, 3 right, 4 fullscreen.
  * Tracking authorization: 0 not determined, 1 restricted, 2 denied, 3 authorized.
- * A result is success when non-zero. */
+ * A result is success when non-zero.
+ * Every tracking call, typed or custom, waits for its own append to the queue
+ * file and for the queue's lock (taken by other appends and, briefly, by the
+ * worker); never for the service. A full queue (1000 events) refuses the event. */
 CORVEX_API void TrackingManager_TrackBootStart(TrackingManager* manager);
 CORVEX_API void TrackingManager_TrackBootEnd(TrackingManager* manager);
 CORVEX_API void TrackingManager_TrackLevelStart(TrackingManager* manager, int32_t level,

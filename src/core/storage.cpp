@@ -7,7 +7,9 @@ namespace Corvex::Tracking {
 
 using nlohmann::json;
 
-Storage::Storage(std::string folderPath) : folder(std::move(folderPath)) {}
+Storage::Storage(std::string folderPath, Writer fileWriter)
+    : folder(std::move(folderPath)),
+      writer(fileWriter ? std::move(fileWriter) : Writer(Platform::replaceFileContents)) {}
 
 void Storage::setFileName(std::string name) {
     fileName = std::move(name);
@@ -38,7 +40,7 @@ bool Storage::save() {
     } catch (const json::exception&) {
         return false;  // nothing valid to write
     }
-    if (!Platform::replaceFileContents(filePath(), contents)) return false;
+    if (!writer(filePath(), contents)) return false;
     dirty = false;
     return true;
 }

@@ -2,6 +2,7 @@
 // save folder from one run to the next.
 #pragma once
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -9,7 +10,12 @@ namespace Corvex::Tracking {
 
 class Storage {
 public:
-    explicit Storage(std::string folder);
+    // Replaces the file at path with contents; false when nothing was written.
+    // Tests pass their own to hold or fail the write.
+    using Writer = std::function<bool(const std::string& path, const std::string& contents)>;
+
+    // A null writer writes through the platform layer.
+    explicit Storage(std::string folder, Writer writer = nullptr);
 
     void setFileName(std::string name);
     // The folder, the native path separator, and the file name.
@@ -31,6 +37,7 @@ public:
 
 private:
     std::string folder;
+    Writer writer;
     std::string fileName = ".storage";
     nlohmann::json document;
     bool dirty = false;

@@ -19,7 +19,8 @@ constexpr const char* USER_ID_KEY = "userId";
 }  // namespace
 
 TrackingManager::TrackingManager(const std::string& user, const std::string& password,
-                                 const InitializationData* config, Clock clockFunction)
+                                 const InitializationData* config, Clock clockFunction,
+                                 Storage::Writer propertiesWriter)
     : clock(clockFunction ? std::move(clockFunction) : Clock(Platform::nowMs)) {
     platform = describePlatform();
     osVersion = describeOsVersion();
@@ -39,7 +40,7 @@ TrackingManager::TrackingManager(const std::string& user, const std::string& pas
         saveFolder =
             settings.SavePath.empty() ? defaultSavePath(SAVE_FOLDER_NAME) : settings.SavePath;
         createDirectories(saveFolder);
-        storage = std::make_unique<Storage>(saveFolder);
+        storage = std::make_unique<Storage>(saveFolder, std::move(propertiesWriter));
         storage->setFileName(PROPERTIES_FILE);
         storage->load();
         const std::string storedId = storage->getString(USER_ID_KEY);
@@ -88,8 +89,7 @@ bool TrackingManager::createDirectories(const std::string& path) {
         case Platform::MakeDirResult::Failed: return false;
         case Platform::MakeDirResult::ParentMissing: break;
     }
-    size_t cut = path.rfind('/');
-    if (cut == std::string::npos) cut = path.rfind('\\');
+    const size_t cut = path.find_last_of(Platform::PATH_SEPARATORS);
     if (cut == std::string::npos || cut == 0) return false;
     if (!createDirectories(path.substr(0, cut))) return false;
     return Platform::makeDirectory(path) == Platform::MakeDirResult::Created;
@@ -146,13 +146,19 @@ void TrackingManager::openSession() {
 }
 
 void TrackingManager::setUserId(const std::string& newUserId) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    if (newUserId == userId) return;
-    userId = newUserId;
-    if (storage) {
-        storage->setString(USER_ID_KEY, userId);
-        storage->save();
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        if (newUserId == userId) return;
+        userId = newUserId;
+        generation = ++userIdGeneration;
     }
+    if (!storage) return;
+    std::lock_guard<std::mutex> lock(storageMutex);
+    if (generation < storedGeneration) return;  // a later id is stored already
+    storedGeneration = generation;
+    storage->setString(USER_ID_KEY, newUserId);
+    storage->save();
 }
 
 void TrackingManager::setConfigId(const std::string& newConfigId) {

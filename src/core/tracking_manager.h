@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/storage.h"
 #include "core/tracking_properties_getter.h"
 #include "events/tracking_event.h"
 #include "queue/queue_manager_monitor.h"
@@ -17,7 +18,6 @@ namespace Corvex::Tracking {
 
 class HttpSender;
 class QueueManager;
-class Storage;
 struct InitializationData;
 
 class TrackingManager final : public QueueManagerMonitor, public TrackingPropertiesGetter {
@@ -27,9 +27,11 @@ public:
     using Clock = std::function<int64_t()>;
 
     // user and password are the HTTP Basic credentials; config may be null
-    // (all defaults) and is read only during construction.
+    // (all defaults) and is read only during construction. Tests may pass
+    // their own writer of the properties file.
     TrackingManager(const std::string& user, const std::string& password,
-                    const InitializationData* config, Clock clock = nullptr);
+                    const InitializationData* config, Clock clock = nullptr,
+                    Storage::Writer propertiesWriter = nullptr);
     // Stops the worker if it still runs.
     ~TrackingManager();
     TrackingManager(const TrackingManager&) = delete;
@@ -42,6 +44,8 @@ public:
     void onPause();
     void onResume();
 
+    // Stores the id in the properties file before it returns, without holding
+    // up Track calls and the worker while the file is written.
     void setUserId(const std::string& userId);
     void setConfigId(const std::string& configId);
 
@@ -99,6 +103,14 @@ private:
     // Serialises start and stop, which must not hold stateMutex while the
     // worker is joined.
     std::mutex lifecycleMutex;
+    // Guards storage and storedGeneration: the properties file is written
+    // under it, never under stateMutex.
+    std::mutex storageMutex;
+    // Counts the user ids set (under stateMutex); a write of an older id than
+    // the one stored (under storageMutex) is skipped, so the file ends with
+    // the last id set.
+    uint64_t userIdGeneration = 0;
+    uint64_t storedGeneration = 0;
 
     std::string saveFolder;
     bool firstOpen = false;

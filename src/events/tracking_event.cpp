@@ -52,7 +52,7 @@ void TrackingEvent::appendJsonText(std::string& out) const {
     out += '}';
 }
 
-bool nestsTooDeep(std::string_view text) {
+bool nestsTooDeep(std::string_view text, int limit) {
     int depth = 0;
     bool inString = false;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -66,7 +66,7 @@ bool nestsTooDeep(std::string_view text) {
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > MAX_JSON_DEPTH) return true;
+            if (++depth > limit) return true;
         } else if (c == ']' || c == '}') {
             --depth;
         }
@@ -223,12 +223,20 @@ private:
 }  // namespace
 
 void TrackingEvent::fromJsonText(const char* text) {
-    if (nestsTooDeep(text)) {
+    if (nestsTooDeep(text, MAX_JSON_DEPTH + 1)) {
         throw json::parse_error::create(101, 0, "nesting deeper than the limit", nullptr);
     }
     // The queue's own texts are read without a document for the whole record.
     if (CanonicalText(text).readInto(*this)) return;
     fromJson(json::parse(text));
+}
+
+void TrackingEvent::releaseBuffers() {
+    value = nullptr;
+    // Assigning an empty string would keep the buffer; a swap hands it over.
+    for (std::string* text : {&eId, &eventName, &id, &cfgId, &appVersion, &queuedText}) {
+        std::string().swap(*text);
+    }
 }
 
 void TrackingEvent::setAdValue(const std::string& adUnit, int32_t placementType,

@@ -35,8 +35,13 @@ public:
     // Overwrites the fields from a JSON object; throws the JSON library's
     // errors for a value that is not an object or a member of the wrong type.
     void fromJson(const nlohmann::json& json);
-    // Parses one JSON value strictly, then fromJson.
+    // Parses one JSON value strictly, then fromJson. The text may nest one
+    // level deeper than MAX_JSON_DEPTH: the record's object around a value
+    // at the limit.
     void fromJsonText(const char* text);
+    // Drops the value and frees every string buffer, so that a record kept
+    // for reuse after a large event holds none of its memory.
+    void releaseBuffers();
 
     // Payload builders: each replaces `value` with its object.
     void setAdValue(const std::string& adUnit, int32_t placementType, int32_t placement);
@@ -70,12 +75,13 @@ public:
 int64_t saturatingMilliseconds(double value);
 
 // Arrays and objects nested deeper than this are refused wherever a JSON text
-// is read (host payloads, the queue file, the properties file): copying,
-// writing and comparing a value recurse once per level, so a deeper value
-// could exhaust the stack of the thread that handles it.
+// is read (host payloads, the properties file; in the queue file, below the
+// record's own object): copying, writing and comparing a value recurse once
+// per level, so a deeper value could exhaust the stack of the thread that
+// handles it.
 constexpr int MAX_JSON_DEPTH = 256;
-// True when the text opens more than MAX_JSON_DEPTH arrays and objects
-// without closing them; brackets inside strings do not count.
-bool nestsTooDeep(std::string_view text);
+// True when the text opens more than `limit` arrays and objects without
+// closing them; brackets inside strings do not count.
+bool nestsTooDeep(std::string_view text, int limit = MAX_JSON_DEPTH);
 
 }  // namespace Corvex::Tracking

@@ -8,10 +8,15 @@
 
 namespace Corvex::Tracking::Platform {
 
+// The separator the library joins paths with, and every character that
+// separates the parts of a path given to it: Windows takes "/" and "\" alike,
+// POSIX only "/" ("\" is a character of a file name there).
 #ifdef _WIN32
 constexpr char PATH_SEPARATOR = '\\';
+constexpr const char* PATH_SEPARATORS = "/\\";
 #else
 constexpr char PATH_SEPARATOR = '/';
+constexpr const char* PATH_SEPARATORS = "/";
 #endif
 
 // Wall-clock milliseconds since 1970-01-01 UTC: the system time in 100 ns
@@ -47,7 +52,13 @@ char* duplicateForHost(const std::string& text);
 // The files of the save folder are opened without following a link in the
 // last part of their path, so that a link planted there (in a folder others
 // can write) cannot make the library write to, or create, a file elsewhere.
-//
+#ifdef _WIN32
+// On Windows a name is opened as itself (a link as the reparse point it is),
+// and the handle is kept only when the attributes Windows reports for it, given
+// here, show a regular file: no reparse point, no folder.
+bool isRegularFileAttributes(uint32_t attributes);
+#endif
+
 // Whole-file helpers for small files (the properties file). readWholeFile
 // gives false when the file cannot be opened or read, or is not a regular
 // file (a FIFO or device in its place would block or never end the read).

@@ -52,9 +52,20 @@ void* fromHandle(HANDLE handle) {
 // nothing stops another handle from renaming or removing it.
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Opens the name itself, not what a reparse point (a link) planted under it
+// leads to, and refuses whatever is not a regular file. The check reads the
+// open handle, so nothing can be swapped in between check and use.
 HANDLE openFile(const std::string& path, DWORD access, DWORD disposition) {
-    return CreateFileW(widen(path).c_str(), access, SHARE_ALL, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(widen(path).c_str(), access, SHARE_ALL, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info) ||
+        !isRegularFileAttributes(info.dwFileAttributes)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 OVERLAPPED at(int64_t offset) {
@@ -86,6 +97,10 @@ constexpr ULONG ADAPTER_BUFFER_BYTES = 15000;
 constexpr int ADAPTER_CALLS = 3;
 
 }  // namespace
+
+bool isRegularFileAttributes(uint32_t attributes) {
+    return (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
 
 int64_t nowMs() {
     FILETIME time{};
@@ -203,9 +218,10 @@ bool readWholeFile(const std::string& path, std::string& contents) {
 
 bool replaceFileContents(const std::string& path, const std::string& contents) {
     const std::string temporary = path + ".tmp";
-    const HANDLE file = openFile(temporary, GENERIC_WRITE, CREATE_ALWAYS);
+    // Opened and then cut, as the reparse point flag of openFile rules out CREATE_ALWAYS.
+    const HANDLE file = openFile(temporary, GENERIC_WRITE, OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) return false;
-    bool ok = writeAll(file, contents.data(), contents.size());
+    bool ok = SetEndOfFile(file) && writeAll(file, contents.data(), contents.size());
     ok = FlushFileBuffers(file) && ok;
     ok = CloseHandle(file) && ok;
     if (ok) {

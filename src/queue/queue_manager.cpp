@@ -26,6 +26,12 @@ void trimQueuedText(std::string& text) {
     text.swap(trimmed);
 }
 
+// Pooled records live as long as the handle: one that carried a large event
+// gives its memory back rather than keep it for the next, likely small, one.
+void emptyIfLarge(TrackingEvent& event) {
+    if (event.queuedText.capacity() > QueueManager::POOLED_TEXT_CAPACITY) event.releaseBuffers();
+}
+
 }  // namespace
 
 QueueManager::QueueManager(const InitializationData& settings, QueueManagerMonitor* monitor,
@@ -129,6 +135,7 @@ std::unique_ptr<TrackingEvent> QueueManager::acquireEvent() {
 }
 
 void QueueManager::recycle(std::unique_ptr<TrackingEvent> event) {
+    emptyIfLarge(*event);
     std::lock_guard<std::mutex> lock(poolMutex);
     eventPool.push_back(std::move(event));
 }
@@ -174,6 +181,7 @@ void QueueManager::retireOldest(int32_t retired) {
     {
         std::lock_guard<std::mutex> poolLock(poolMutex);
         for (int32_t i = 0; i < retired; ++i) {
+            emptyIfLarge(*pending.front());
             eventPool.push_back(std::move(pending.front()));
             pending.pop_front();
         }

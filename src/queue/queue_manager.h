@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -26,6 +27,9 @@ class QueueManager {
 public:
     static constexpr int32_t MAX_PENDING = 1000;
     static constexpr int32_t BATCH_TEXT_BUDGET = 250000;
+    // A record whose text buffer grew beyond this goes back to the pool
+    // emptied; smaller ones keep their buffers, to be refilled in place.
+    static constexpr size_t POOLED_TEXT_CAPACITY = 4096;
 
     // Copies the flush settings; with saving on, opens the queue file in the
     // folder and loads the events an earlier run left.

@@ -95,16 +95,24 @@ TEST_F(EndToEnd, BodiesAreExactlyTheEventsRebuiltFromTheirIdsAndTimes) {
     expected.push_back({"vxsdk_first_open", json()});  // payload checked separately
     TrackingManager_TrackAdLoad2(manager, "ad", 2, 3);
     expected.push_back(
-        {"vxsdk_ad_load", {{"ad_unit", "ad"}, {"placement", "right"}, {"placement_type", "rewarded_video"}}});
+        {"vxsdk_ad_load",
+         {{"ad_unit", "ad"}, {"placement", "right"}, {"placement_type", "rewarded_video"}}});
     TrackingManager_TrackIAPBuyEnd(manager, "pack", 0.99f, 3, "EUR", 1);
     expected.push_back({"vxsdk_iap_success_payment",
-                        {{"amount", 3}, {"currency", "EUR"}, {"pack", "pack"}, {"price", double(0.99f)},
+                        {{"amount", 3},
+                         {"currency", "EUR"},
+                         {"pack", "pack"},
+                         {"price", double(0.99f)},
                          {"store_type", "microsoft_store"}}});
     TrackingManager_TrackWalletLink(manager, "0xabc");
     expected.push_back({"vxsdk_account_link_wallet", {{"type", "ethereum"}, {"wallet", "0xabc"}}});
     TrackingManager_TrackCryptoPayment3(manager, "p", 2.5f, 1, "", "polygon");
     expected.push_back({"vxsdk_crypto_payment",
-                        {{"amount", 1}, {"chain", "polygon"}, {"currency", "ETH"}, {"pack", "p"}, {"price", 2.5}}});
+                        {{"amount", 1},
+                         {"chain", "polygon"},
+                         {"currency", "ETH"},
+                         {"pack", "p"},
+                         {"price", 2.5}}});
     TrackingManager_TrackWithJsonValue(manager, "custom", "{\"z\":[1,{\"b\":2,\"a\":1}]}");
     expected.push_back({"custom", json::parse("{\"z\":[1,{\"a\":1,\"b\":2}]}")});
     TrackingManager_TrackWithIntValue(manager, "int", -7);
@@ -174,7 +182,8 @@ TEST_F(EndToEnd, UserIdPersistsAcrossRunsInOneSaveFolder) {
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0]["eventName"], "vxsdk_first_open");
     EXPECT_EQ(events[1]["eventName"], "vxsdk_open");
-    for (const auto& request : service.requests()) EXPECT_EQ(json::parse(request.body)["vxUid"], userId);
+    for (const auto& request : service.requests())
+        EXPECT_EQ(json::parse(request.body)["vxUid"], userId);
 }
 
 TEST_F(EndToEnd, StopAndStartAgainLoseAndRepeatNothing) {
@@ -226,6 +235,26 @@ TEST_F(EndToEnd, EventsOfAFailedRunAreDeliveredByTheNextProcess) {
     for (const auto& event : accepted) ++names[event["eventName"].get<std::string>()];
     EXPECT_EQ(names["saved"], 20);
     EXPECT_EQ(names["vxsdk_first_open"] + names["vxsdk_open"], 2);
+}
+
+TEST_F(EndToEnd, ValueNestedToTheLimitIsDeliveredByTheNextRun) {
+    const auto nested = [](size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    TrackingManager* first = create("player");
+    TrackingManager_TrackWithJsonValue(first, "deepest", nested(256).c_str());
+    TrackingManager_TrackWithJsonValue(first, "too_deep", nested(257).c_str());
+    TrackingManager_Destroy(first);  // never started: both wait in the file
+
+    TrackingManager* second = create("player");
+    TrackingManager_Start(second);
+    const auto events = waitForEvents(3);  // the two saved events and the opening
+    TrackingManager_Destroy(second);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0]["eventName"], "deepest");
+    EXPECT_EQ(events[0]["value"].dump(), nested(256));
+    EXPECT_EQ(events[1]["eventName"], "too_deep");
+    EXPECT_TRUE(events[1]["value"].is_null());  // refused when tracked
 }
 
 TEST_F(EndToEnd, StopReturnsPromptlyDuringALongBackOff) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <regex>
@@ -162,11 +163,43 @@ TEST(TrackingManagerIdentity, SaveFolderIsCreatedPrivateAtAnyDepth) {
     settings.SavePath = folder.path() + "/a/b/c";
     TrackingManager manager("u", "p", &settings);
     EXPECT_TRUE(std::filesystem::is_directory(settings.SavePath));
-    EXPECT_EQ(std::filesystem::status(folder.path() + "/a").permissions() &
-                  std::filesystem::perms::all,
-              std::filesystem::perms::owner_all);
+    EXPECT_EQ(
+        std::filesystem::status(folder.path() + "/a").permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_all);
     EXPECT_TRUE(std::filesystem::exists(settings.SavePath + "/.properties"));
 }
+
+#ifdef _WIN32
+TEST(TrackingManagerIdentity, SavePathIsCutAtEitherSeparatorOnWindows) {
+    // A Unity host joins its forward-slash data path and a name with "\".
+    TempFolder folder("separators");
+    std::string forward = folder.path();
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    for (const std::string& path :
+         {forward + "/forward/a/b", folder.path() + "\\back\\a\\b\\c",
+          forward + "/LocalLow/Studio/Game\\tracking", forward + "\\mixed/a\\b/c\\d"}) {
+        InitializationData settings = quietSettings(folder);
+        settings.SavePath = path;
+        {
+            TrackingManager manager("u", "p", &settings);
+            manager.start();
+            manager.stop();
+        }
+        EXPECT_TRUE(std::filesystem::is_regular_file(path + "\\.properties")) << path;
+        EXPECT_EQ(savedEventNames(path), std::vector<std::string>{"vxsdk_first_open"}) << path;
+    }
+}
+#else
+TEST(TrackingManagerIdentity, BackslashIsPartOfAFolderNameOnPosix) {
+    TempFolder folder("backslash");
+    InitializationData settings = quietSettings(folder);
+    settings.SavePath = folder.path() + "/Studio\\x/Game\\tracking";
+    TrackingManager manager("u", "p", &settings);
+    EXPECT_TRUE(std::filesystem::exists(folder.file("Studio\\x/Game\\tracking/.properties")));
+    EXPECT_FALSE(std::filesystem::exists(folder.file("Studio")));
+    EXPECT_FALSE(std::filesystem::exists(folder.file("Studio\\x/Game")));
+}
+#endif
 
 TEST(TrackingManagerSessions, ThirtySecondRuleFromTheLastOpeningOrPause) {
     TempFolder folder("sessions");

@@ -98,6 +98,19 @@ TEST(TrackingEventJson, RoundTripsThroughText) {
     EXPECT_EQ(copy.toJsonText(), text);
 }
 
+TEST(TrackingEventJson, ReadsARecordAboveAValueNestedToTheLimitButNoDeeper) {
+    using Corvex::Tracking::MAX_JSON_DEPTH;
+    const auto nested = [](int depth) {
+        return std::string(static_cast<size_t>(depth), '[') +
+               std::string(static_cast<size_t>(depth), ']');
+    };
+    TrackingEvent event;
+    event.fromJsonText((R"({"value":)" + nested(MAX_JSON_DEPTH) + "}").c_str());
+    EXPECT_EQ(event.value.dump(), nested(MAX_JSON_DEPTH));
+    const std::string deeper = R"({"value":)" + nested(MAX_JSON_DEPTH + 1) + "}";
+    EXPECT_EQ(failure([&] { event.fromJsonText(deeper.c_str()); }).first, 101);
+}
+
 TEST(TrackingEventJson, FromJsonUsesDefaultsForMissingMembersAndIgnoresOthers) {
     TrackingEvent event = sampleEvent();
     event.fromJsonText(R"({"eventName":"x","extra":[1]})");

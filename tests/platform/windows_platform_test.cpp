@@ -84,6 +84,15 @@ std::wstring besideThisProgram(const char* name) {
     return path.substr(0, path.find_last_of(L'\\') + 1) + wide(name);
 }
 
+// Plants a file link at link that leads to target; false when no reparse
+// point is there afterwards (Wine 8 reports success and makes nothing).
+bool plantLink(const std::string& link, const std::string& target) {
+    CreateSymbolicLinkW(wide(link).c_str(), wide(target).c_str(),
+                        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const DWORD attributes = attributesOf(wide(link));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace
 
 TEST(WindowsPlatform, ProgramWithoutManifestSeesTheVersionTheSystemShowsOlderPrograms) {
@@ -162,6 +171,8 @@ TEST(WindowsPlatform, FoldersAndFilesKeepNonAsciiNames) {
 
     const std::string file = folder + "\\.properties";
     ASSERT_TRUE(replaceFileContents(file, "{\"userId\":\"a\"}\n"));
+    // A temporary file that a crash left behind is cut before the new bytes go in.
+    ASSERT_TRUE(replaceFileContents(file + ".tmp", "a longer leftover of a crashed write"));
     ASSERT_TRUE(replaceFileContents(file, "second\r\nline"));  // bytes, no text mode
     std::string contents;
     ASSERT_TRUE(readWholeFile(file, contents));
@@ -279,6 +290,50 @@ TEST(WindowsPlatform, LockFileIsExclusiveAcrossProcesses) {
     EXPECT_TRUE(second.tryLock(path));
     second.release();
     EXPECT_TRUE(fileExists(path));
+}
+
+TEST(WindowsPlatform, OnlyHandlesWithTheAttributesOfARegularFileAreKept) {
+    // Made-up attribute sets, so that the refusal is checked whatever the
+    // system under the test does with links.
+    EXPECT_TRUE(isRegularFileAttributes(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(isRegularFileAttributes(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SPARSE_FILE));
+    EXPECT_FALSE(isRegularFileAttributes(FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(isRegularFileAttributes(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT));
+    EXPECT_FALSE(isRegularFileAttributes(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_FALSE(isRegularFileAttributes(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+TEST(WindowsPlatform, PlantedLinksAreNotFollowed) {
+    TempFolder base("links");
+    ASSERT_EQ(makeDirectory(base.path()), MakeDirResult::Created);
+    const std::string victim = base.file("victim");
+    const std::string absent = base.file("absent");
+    ASSERT_TRUE(replaceFileContents(victim, "precious"));
+    for (const auto& [name, target] : {std::pair{".properties", victim},
+                                       {".properties.tmp", victim},
+                                       {".event_queue", victim},
+                                       {".event_queue.new", absent},
+                                       {".event_queue.lock", absent}}) {
+        if (!plantLink(base.file(name), target)) {
+            GTEST_SKIP() << "CreateSymbolicLinkW made no reparse point at " << name
+                         << " (Wine, or no right to make links)";
+        }
+    }
+
+    std::string contents;
+    EXPECT_FALSE(readWholeFile(base.file(".properties"), contents));
+    EXPECT_FALSE(replaceFileContents(base.file(".properties"), "{}"));  // through .properties.tmp
+    RandomAccessFile file;
+    EXPECT_FALSE(file.open(base.file(".event_queue"), false));
+    EXPECT_FALSE(file.open(base.file(".event_queue.new"), true));
+    FileLock lock;
+    EXPECT_FALSE(lock.tryLock(base.file(".event_queue.lock")));
+
+    ASSERT_TRUE(readWholeFile(victim, contents));
+    EXPECT_EQ(contents, "precious");
+    EXPECT_FALSE(fileExists(absent));
+    EXPECT_TRUE(attributesOf(wide(base.file(".properties.tmp"))) & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 TEST(WindowsPlatform, ClockAndTextsForTheHost) {
