@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the library into a temporary prefix and builds the examples
+# Installs the library into a temporary prefix and builds the examples (the C
+# demo game on corvex/tracking.h, the C++ example on corvex/tracking.hpp)
 # against the installed package from outside the tree, the way a game's build
 # would: once with CMake (find_package(CorvexTracking), target
 # Corvex::Tracking) and once with pkg-config (corvex-tracking). Runs each
@@ -37,7 +38,7 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/share/pkgconfig"
 libdir="$(pkg-config --variable=libdir corvex-tracking)"
 read -r -a flags <<<"$(pkg-config --cflags --libs corvex-tracking)"
 mkdir -p "$work/pkg-config-build"
-c++ -std=c++17 -Wall -Wextra -Werror "$work/examples/example.cpp" "${flags[@]}" \
+c++ -std=c++17 -Wall -Wextra -Werror -pedantic "$work/examples/example.cpp" "${flags[@]}" \
   -Wl,-rpath,"$libdir" -o "$work/pkg-config-build/corvex-example"
 cc -std=c99 -Wall -Wextra -Werror "$work/examples/demo_game.c" "${flags[@]}" \
   -Wl,-rpath,"$libdir" -o "$work/pkg-config-build/corvex-demo-game"

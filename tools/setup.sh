@@ -12,6 +12,8 @@ packages=(
   libcli11-dev
   # The collector's page test runs the page in headless Chromium.
   chromium fonts-dejavu-core
+  # The C# binding's tests: compiled with mcs, run under mono.
+  mono-mcs mono-runtime
 )
 
 missing=()

@@ -7,121 +7,26 @@
 // and picks its requests out by their Authorization header.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "delivery/http_sender.h"
 #include "platform/platform.h"
+#include "support/service_program.h"
 
+using Corvex::Tracking::Testing::headerOf;
+using Corvex::Tracking::Testing::ServiceProgram;
 using Corvex::Tracking::Testing::TempFolder;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
 namespace {
-
-// A build machine path as Wine shows it, on drive Z:.
-std::string windowsPath(std::string path) {
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return "Z:" + path;
-}
-
-// The first value of a header of a recorded request, by case-insensitive name.
-std::string headerOf(const json& request, const std::string& name) {
-    for (const json& header : request["headers"]) {
-        const std::string key = header[0];
-        if (key.size() == name.size() &&
-            std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) ==
-                       std::tolower(static_cast<unsigned char>(b));
-            })) {
-            return header[1];
-        }
-    }
-    return "";
-}
-
-// One running service program, read through the file it writes: its address
-// line, then one line per request.
-class ServiceProgram {
-public:
-    explicit ServiceProgram(const std::string& name) {
-        const char* folder = std::getenv("CORVEX_TEST_SERVICES");
-        if (folder != nullptr) log = windowsPath(std::string(folder) + "/" + name + ".jsonl");
-        const std::vector<json> lines = readLines();
-        if (lines.empty()) return;
-        proxyUrl = lines[0].value("proxyUrl", "");
-        caFile = windowsPath(lines[0].value("caFile", ""));
-        seen = lines.size();
-    }
-
-    bool running() const { return !proxyUrl.empty(); }
-
-    // The requests made with the given credentials since this object was
-    // made, in arrival order.
-    std::vector<json> requestsOf(const std::string& user, const std::string& password) const {
-        const std::string authorization =
-            "Basic " + Corvex::Tracking::makeBasicToken(user, password);
-        std::vector<json> mine;
-        const std::vector<json> lines = readLines();
-        for (size_t i = seen; i < lines.size(); ++i) {
-            if (headerOf(lines[i], "Authorization") == authorization) mine.push_back(lines[i]);
-        }
-        return mine;
-    }
-
-    // The events in the bodies of those requests.
-    std::vector<json> eventsOf(const std::string& user, const std::string& password) const {
-        std::vector<json> events;
-        for (const json& request : requestsOf(user, password)) {
-            const json body = json::parse(request["body"].get<std::string>());
-            for (const json& event : body["subMessages"]) events.push_back(event);
-        }
-        return events;
-    }
-
-    std::vector<json> waitForEvents(const std::string& user, const std::string& password,
-                                    size_t count) const {
-        const auto deadline = std::chrono::steady_clock::now() + 60s;
-        std::vector<json> events = eventsOf(user, password);
-        while (events.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(50ms);
-            events = eventsOf(user, password);
-        }
-        return events;
-    }
-
-    std::string proxyUrl;
-    std::string caFile;
-
-private:
-    // Every complete line; the service may be writing the last one.
-    std::vector<json> readLines() const {
-        std::vector<json> lines;
-        std::ifstream file(log, std::ios::binary);
-        std::string line;
-        while (std::getline(file, line)) {
-            if (file.eof()) break;  // no line feed yet
-            lines.push_back(json::parse(line));
-        }
-        return lines;
-    }
-
-    std::string log;
-    // Lines written before this object was made: earlier runs' requests.
-    size_t seen = 0;
-};
 
 class WindowsEndToEnd : public ::testing::Test {
 protected:
@@ -151,6 +56,11 @@ protected:
         return manager;
     }
 
+    // The Authorization header of the requests made with a test's credentials.
+    static std::string authorizationOf(const char* user) {
+        return "Basic " + Corvex::Tracking::makeBasicToken(user, "p\xC3\xA4ss:word");
+    }
+
     static std::string userIdOf(TrackingManager* manager) {
         char* text = TrackingManager_GetUserId(manager);
         std::string userId = text;
@@ -168,7 +78,7 @@ TEST_F(WindowsEndToEnd, EventsReachTheServiceThroughTheProxyOverSchannel) {
     TrackingManager_TrackLevelStart(manager, 4, "r\xC3\xBBins");
     TrackingManager_TrackIAPBuyEnd(manager, "pack", 0.99f, 3, "EUR", 1);
     TrackingManager_TrackWithJsonValue(manager, "custom", "{\"z\":[1,{\"b\":2,\"a\":1}]}");
-    const auto events = accepting.waitForEvents("windows-bodies", "p\xC3\xA4ss:word", 4);
+    const auto events = accepting.waitForEvents(authorizationOf("windows-bodies"), 4);
     TrackingManager_Stop(manager);
     TrackingManager_Destroy(manager);
 
@@ -177,7 +87,7 @@ TEST_F(WindowsEndToEnd, EventsReachTheServiceThroughTheProxyOverSchannel) {
     EXPECT_EQ(events[1]["value"], json::parse("{\"label\":\"r\xC3\xBBins\",\"level\":4}"));
     EXPECT_EQ(events[2]["eventName"], "vxsdk_iap_success_payment");
     EXPECT_EQ(events[3]["value"], json::parse("{\"z\":[1,{\"a\":1,\"b\":2}]}"));
-    const auto requests = accepting.requestsOf("windows-bodies", "p\xC3\xA4ss:word");
+    const auto requests = accepting.requestsWith(authorizationOf("windows-bodies"));
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests[0]["method"], "PUT");
     EXPECT_EQ(requests[0]["path"], "/tracking/v3/event");
@@ -196,7 +106,7 @@ TEST_F(WindowsEndToEnd, EventsARefusedRunSavedAreSentByTheNextRun) {
     const std::string userId = userIdOf(first);
     TrackingManager_Start(first);
     for (int i = 0; i < 5; ++i) TrackingManager_TrackWithIntValue(first, "saved", i);
-    ASSERT_FALSE(refusing.waitForEvents("windows-saved", "p\xC3\xA4ss:word", 1).empty());
+    ASSERT_FALSE(refusing.waitForEvents(authorizationOf("windows-saved"), 1).empty());
     TrackingManager_Stop(first);
     TrackingManager_Destroy(first);
 
@@ -204,7 +114,7 @@ TEST_F(WindowsEndToEnd, EventsARefusedRunSavedAreSentByTheNextRun) {
     TrackingManager* second = create("windows-saved", accepting, accepting.caFile);
     EXPECT_EQ(userIdOf(second), userId);
     TrackingManager_Start(second);
-    const auto events = accepting.waitForEvents("windows-saved", "p\xC3\xA4ss:word", 7);
+    const auto events = accepting.waitForEvents(authorizationOf("windows-saved"), 7);
     TrackingManager_Destroy(second);
     ASSERT_EQ(events.size(), 7u);  // first open, 5 saved events, open of the second run
     std::map<std::string, int> names;
@@ -222,12 +132,12 @@ TEST_F(WindowsEndToEnd, AnAuthorityThatDidNotSignTheServiceDeliversNothing) {
     std::this_thread::sleep_for(1500ms);  // several failed handshakes
     TrackingManager_Stop(untrusting);
     TrackingManager_Destroy(untrusting);
-    EXPECT_TRUE(accepting.requestsOf("windows-untrusted", "p\xC3\xA4ss:word").empty());
+    EXPECT_TRUE(accepting.requestsWith(authorizationOf("windows-untrusted")).empty());
 
     // The right authority then delivers what was kept.
     TrackingManager* trusting = create("windows-untrusted", accepting, accepting.caFile);
     TrackingManager_Start(trusting);
-    const auto events = accepting.waitForEvents("windows-untrusted", "p\xC3\xA4ss:word", 3);
+    const auto events = accepting.waitForEvents(authorizationOf("windows-untrusted"), 3);
     TrackingManager_Destroy(trusting);
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[1]["eventName"], "vxsdk_level_attempt");
@@ -236,11 +146,11 @@ TEST_F(WindowsEndToEnd, AnAuthorityThatDidNotSignTheServiceDeliversNothing) {
 TEST_F(WindowsEndToEnd, StopReturnsPromptlyDuringALongBackOff) {
     TrackingManager* manager = create("windows-stop", refusing, refusing.caFile, 60000);
     TrackingManager_Start(manager);
-    ASSERT_EQ(refusing.waitForEvents("windows-stop", "p\xC3\xA4ss:word", 1).size(), 1u);
+    ASSERT_EQ(refusing.waitForEvents(authorizationOf("windows-stop"), 1).size(), 1u);
     std::this_thread::sleep_for(50ms);  // now in the one-minute back-off
     const auto before = std::chrono::steady_clock::now();
     TrackingManager_Stop(manager);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
     TrackingManager_Destroy(manager);
-    EXPECT_EQ(refusing.requestsOf("windows-stop", "p\xC3\xA4ss:word").size(), 1u);
+    EXPECT_EQ(refusing.requestsWith(authorizationOf("windows-stop")).size(), 1u);
 }

@@ -19,23 +19,10 @@ add_test(NAME windows_host COMMAND windows_host)
 # The end-to-end tests need the Linux build of corvex-test-service; a CTest
 # fixture starts two of them beside the tests and stops them afterwards.
 set(CORVEX_TEST_SERVICE_PROGRAM "" CACHE FILEPATH
-  "corvex-test-service built for the build machine, for the Windows end-to-end tests")
+  "corvex-test-service built for the build machine, for the Windows tests that send to it")
 if(CORVEX_TEST_SERVICE_PROGRAM)
-  set(services ${CMAKE_CURRENT_BINARY_DIR}/test_services)
-  set(script ${CMAKE_CURRENT_SOURCE_DIR}/windows_test_services.sh)
-  add_test(NAME windows_test_services_start
-    COMMAND sh ${script} start ${CORVEX_TEST_SERVICE_PROGRAM} ${services})
-  add_test(NAME windows_test_services_stop COMMAND sh ${script} stop ${services})
-  set_tests_properties(windows_test_services_start PROPERTIES FIXTURES_SETUP windows_services)
-  set_tests_properties(windows_test_services_stop PROPERTIES FIXTURES_CLEANUP windows_services)
-
-  add_executable(windows_end_to_end_tests windows_end_to_end_test.cpp)
-  target_include_directories(windows_end_to_end_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-  target_link_libraries(windows_end_to_end_tests
-    PRIVATE corvex_tracking_static GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(windows_end_to_end_tests DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED windows_services
-               ENVIRONMENT CORVEX_TEST_SERVICES=${services})
+  corvex_add_service_test(windows_end_to_end_tests PROGRAM ${CORVEX_TEST_SERVICE_PROGRAM}
+    SOURCES windows_end_to_end_test.cpp LIBS corvex_tracking_static)
 else()
   message(STATUS "CORVEX_TEST_SERVICE_PROGRAM not set: no Windows end-to-end tests")
 endif()

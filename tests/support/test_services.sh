@@ -1,10 +1,10 @@
 #!/bin/sh
-# Starts and stops the test service programs that the Windows end-to-end
-# tests send to, beside the tests: "accepting" answers 200 to every request,
-# "refusing" answers 503. Each writes its address line, then one JSON line per
-# request, to FOLDER/<name>.jsonl.
-#   windows_test_services.sh start PROGRAM FOLDER
-#   windows_test_services.sh stop FOLDER
+# Starts and stops the test service programs that tests send to beside them
+# (the fixture of corvex_add_test_services): "accepting" answers 200 to every
+# request, "refusing" answers 503. Each writes its address line, then one
+# JSON line per request, to FOLDER/<name>.jsonl.
+#   test_services.sh start PROGRAM FOLDER
+#   test_services.sh stop FOLDER
 set -eu
 
 stop() {
