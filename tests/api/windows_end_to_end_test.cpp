@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "support/service_program.h"
 
+using Corvex::Tracking::Testing::eventNameCounts;
 using Corvex::Tracking::Testing::headerOf;
 using Corvex::Tracking::Testing::ServiceProgram;
 using Corvex::Tracking::Testing::TempFolder;
@@ -117,8 +118,7 @@ TEST_F(WindowsEndToEnd, EventsARefusedRunSavedAreSentByTheNextRun) {
     const auto events = accepting.waitForEvents(authorizationOf("windows-saved"), 7);
     TrackingManager_Destroy(second);
     ASSERT_EQ(events.size(), 7u);  // first open, 5 saved events, open of the second run
-    std::map<std::string, int> names;
-    for (const auto& event : events) ++names[event["eventName"].get<std::string>()];
+    std::map<std::string, int> names = eventNameCounts(events);
     EXPECT_EQ(names["saved"], 5);
     EXPECT_EQ(names["vxsdk_first_open"], 1);
     EXPECT_EQ(names["vxsdk_open"], 1);

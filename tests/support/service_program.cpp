@@ -28,6 +28,12 @@ std::string programPath(std::string path) {
 
 }  // namespace
 
+std::map<std::string, int> eventNameCounts(const std::vector<nlohmann::json>& events) {
+    std::map<std::string, int> counts;
+    for (const nlohmann::json& event : events) ++counts[event["eventName"].get<std::string>()];
+    return counts;
+}
+
 std::string headerOf(const json& request, const std::string& name) {
     for (const json& header : request["headers"]) {
         const std::string key = header[0];

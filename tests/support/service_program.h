@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ namespace Corvex::Tracking::Testing {
 
 // The first value of a header of a recorded request, by case-insensitive name.
 std::string headerOf(const nlohmann::json& request, const std::string& name);
+// How many of the events carry each "eventName".
+std::map<std::string, int> eventNameCounts(const std::vector<nlohmann::json>& events);
 
 class ServiceProgram {
 public:

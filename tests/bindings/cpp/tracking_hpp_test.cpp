@@ -16,6 +16,7 @@
 
 using corvex::AdPlacement;
 using corvex::AdPlacementType;
+using Corvex::Tracking::Testing::eventNameCounts;
 using Corvex::Tracking::Testing::ServiceProgram;
 using Corvex::Tracking::Testing::TempFolder;
 using nlohmann::json;
@@ -157,8 +158,7 @@ TEST_F(CppBinding, MovesHandOverTheHandleAndAManagerWithoutOneDoesNothing) {
     next.start();
     const std::vector<json> events = waitForEvents(4);
     ASSERT_EQ(events.size(), 4u);  // two opens, "moved" and "kept"
-    std::map<std::string, int> names;
-    for (const json& event : events) ++names[event["eventName"].get<std::string>()];
+    std::map<std::string, int> names = eventNameCounts(events);
     EXPECT_EQ(names["moved"], 1);
     EXPECT_EQ(names["kept"], 1);
     EXPECT_EQ(names["lost"], 0);
