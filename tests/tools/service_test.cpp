@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <openssl/ecdsa.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -49,6 +50,17 @@ bool verifies(const std::string& authorityPem, X509* certificate, const std::str
     return X509_verify_cert(context.get()) == 1;
 }
 
+// Whether r and s of the certificate's ECDSA signature both take 32 bytes.
+bool hasFullSignatureHalves(X509* certificate) {
+    const ASN1_BIT_STRING* signature = nullptr;
+    X509_get0_signature(&signature, nullptr, certificate);
+    const unsigned char* bytes = signature->data;
+    std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> halves(
+        d2i_ECDSA_SIG(nullptr, &bytes, signature->length), ECDSA_SIG_free);
+    return halves != nullptr && BN_num_bytes(ECDSA_SIG_get0_r(halves.get())) == 32 &&
+           BN_num_bytes(ECDSA_SIG_get0_s(halves.get())) == 32;
+}
+
 // Sends a request head straight to a port and returns the status line.
 std::string rawStatusLine(int port, const std::string& head) {
     const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -85,6 +97,19 @@ TEST(CertificateAuthority, IssuesCertificatesOnlyForTheirOwnNames) {
     EXPECT_LE(ASN1_TIME_compare(X509_get0_notAfter(issued.certificate.get()),
                                 X509_get0_notAfter(parseCertificate(authorityPem).get())),
               0);
+}
+
+// Wine refuses a signature with a short half; about one signature in 128 has
+// one, so 600 show a signer that does not sign again (99 times in 100).
+TEST(CertificateAuthority, EverySignatureHasFullLengthHalves) {
+    const CertificateAuthority authority("Halves", 2);
+    EXPECT_TRUE(hasFullSignatureHalves(parseCertificate(authority.certificatePem()).get()));
+    int shortOnes = 0;
+    for (int i = 0; i < 600; ++i) {
+        const ServerCredentials issued = authority.issueServerCertificate("DNS:localhost");
+        if (!hasFullSignatureHalves(issued.certificate.get())) ++shortOnes;
+    }
+    EXPECT_EQ(shortOnes, 0);
 }
 
 TEST(CertificateAuthority, ReadBackFromPemIssuesForTheSameTrust) {
