@@ -2,8 +2,8 @@
 #include <new>
 
 #include "api/api_guard.h"
-#include "core/initialization_data.h"
-#include "core/utf8.h"
+#include "base/initialization_data.h"
+#include "base/utf8.h"
 #include "corvex/tracking.h"
 
 using Record = Corvex::Tracking::InitializationData;

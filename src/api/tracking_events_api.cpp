@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "api/manager_handle.h"
-#include "core/utf8.h"
+#include "base/utf8.h"
 #include "events/event_catalogue.h"
 
 using Corvex::Tracking::textFromHost;

@@ -2,9 +2,8 @@
 #include <new>
 
 #include "api/manager_handle.h"
-#include "core/sdk_version.h"
-#include "core/utf8.h"
-#include "delivery/http_sender.h"
+#include "base/sdk_version.h"
+#include "base/utf8.h"
 #include "platform/platform.h"
 
 using Corvex::Tracking::guarded;
@@ -68,26 +67,26 @@ char* TrackingManager_GetVersion(void) {
 }
 
 void TrackingManager_SetSendVerbose(TrackingManager* manager, int32_t verbose) {
-    withManager(manager, [&](Manager& m) { m.sender().setVerbose(verbose != 0); });
+    withManager(manager, [&](Manager& m) { m.setSendVerbose(verbose != 0); });
 }
 
 // The proxy and the certificate files are handed to the transport as given;
 // a null text is ignored so that it cannot switch checks to an empty file.
 void TrackingManager_SetSendProxy(TrackingManager* manager, const char* proxy) {
     if (proxy == nullptr) return;
-    withManager(manager, [&](Manager& m) { m.sender().setProxy(proxy); });
+    withManager(manager, [&](Manager& m) { m.setSendProxy(proxy); });
 }
 
 void TrackingManager_SetSendProxyCertificateAuthority(TrackingManager* manager,
                                                       const char* caFilePath) {
     if (caFilePath == nullptr) return;
-    withManager(manager, [&](Manager& m) { m.sender().setProxyCertificateAuthority(caFilePath); });
+    withManager(manager, [&](Manager& m) { m.setSendProxyCertificateAuthority(caFilePath); });
 }
 
 void TrackingManager_SetSendCertificateAuthority(TrackingManager* manager,
                                                  const char* caFilePath) {
     if (caFilePath == nullptr) return;
-    withManager(manager, [&](Manager& m) { m.sender().setCertificateAuthority(caFilePath); });
+    withManager(manager, [&](Manager& m) { m.setSendCertificateAuthority(caFilePath); });
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 #include "core/storage.h"
 
-#include "events/tracking_event.h"
+#include "base/json_nesting.h"
 #include "platform/platform.h"
 
 namespace Corvex::Tracking {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/device_info.h"
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "core/storage.h"
 #include "delivery/http_sender.h"
 #include "events/event_catalogue.h"
@@ -203,14 +203,22 @@ std::string TrackingManager::getAppBuildNumber() const {
     return appBuildNumber;
 }
 
+void TrackingManager::setSendVerbose(bool verbose) {
+    httpSender->setVerbose(verbose);
+}
+void TrackingManager::setSendProxy(const std::string& proxy) {
+    httpSender->setProxy(proxy);
+}
+void TrackingManager::setSendProxyCertificateAuthority(const std::string& caFilePath) {
+    httpSender->setProxyCertificateAuthority(caFilePath);
+}
+void TrackingManager::setSendCertificateAuthority(const std::string& caFilePath) {
+    httpSender->setCertificateAuthority(caFilePath);
+}
+
 std::string TrackingManager::sessionId() const {
     std::lock_guard<std::mutex> lock(stateMutex);
     return currentSessionId;
-}
-
-bool TrackingManager::isStarted() const {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return started;
 }
 
 // Assignments into the record's strings reuse their buffers, so a recycled

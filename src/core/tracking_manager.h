@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "core/storage.h"
-#include "core/tracking_properties_getter.h"
+#include "delivery/tracking_properties_getter.h"
 #include "events/tracking_event.h"
 #include "queue/queue_manager_monitor.h"
 
@@ -49,6 +49,12 @@ public:
     void setUserId(const std::string& userId);
     void setConfigId(const std::string& configId);
 
+    // The transport's options, handed to the sender for its next attempt.
+    void setSendVerbose(bool verbose);
+    void setSendProxy(const std::string& proxy);
+    void setSendProxyCertificateAuthority(const std::string& caFilePath);
+    void setSendCertificateAuthority(const std::string& caFilePath);
+
     // True when both the user id and the config id are non-empty.
     bool canSend() override;
 
@@ -82,11 +88,9 @@ public:
     void trackStringValue(const std::string& name, const std::string& text);
 
     int32_t storeType() const { return storeTypeValue; }
-    HttpSender& sender() { return *httpSender; }
     QueueManager& queue() { return *queueManager; }
     std::string savePath() const { return saveFolder; }
     std::string sessionId() const;
-    bool isStarted() const;
 
 private:
     void openSession();

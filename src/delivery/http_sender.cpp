@@ -4,12 +4,12 @@
 
 #include <utility>
 
-#include "core/initialization_data.h"
-#include "core/sdk_version.h"
-#include "core/tracking_properties_getter.h"
+#include "base/initialization_data.h"
+#include "base/sdk_version.h"
+#include "delivery/tracking_properties_getter.h"
 #include "delivery/back_off.h"
 #include "delivery/stop_signal.h"
-#include "events/json_writer.h"
+#include "events/json_object_writer.h"
 #include "events/tracking_event.h"
 
 namespace Corvex::Tracking {
@@ -158,31 +158,27 @@ std::string HttpSender::buildBatchBody(const std::vector<const TrackingEvent*>& 
     body.reserve(eventBytes + 256 + userId.size() + bundleId.size() + country.size() +
                  deviceModel.size() + platform.size() + osVersion.size());
     // Compact, raw UTF-8; invalid UTF-8 raises the JSON library's type error 316.
-    body += "{\"bundleId\":";
-    appendJsonString(body, bundleId);
-    body += ",\"country\":";
-    appendJsonString(body, country);
-    body += ",\"device\":";
-    appendJsonString(body, deviceModel);
-    body += ",\"osVersion\":";
-    appendJsonString(body, osVersion);
-    body += ",\"platform\":";
-    appendJsonString(body, platform);
-    body += ",\"subMessages\":[";
+    JsonObjectWriter object(body);
+    object.text("bundleId", bundleId);
+    object.text("country", country);
+    object.text("device", deviceModel);
+    object.text("osVersion", osVersion);
+    object.text("platform", platform);
+    std::string& events = object.member("subMessages");
+    events += '[';
     for (size_t i = 0; i < batch.size(); ++i) {
-        if (i > 0) body += ',';
+        if (i > 0) events += ',';
         const TrackingEvent& event = *batch[i];
         if (event.queuedText.empty()) {
-            event.appendJsonText(body);
+            event.appendJsonText(events);
         } else {
-            body += event.queuedText;
+            events += event.queuedText;
         }
     }
-    body += "],\"vxSdkVersion\":";
-    appendJsonString(body, SDK_VERSION);
-    body += ",\"vxUid\":";
-    appendJsonString(body, userId);
-    body += '}';
+    events += ']';
+    object.text("vxSdkVersion", SDK_VERSION);
+    object.text("vxUid", userId);
+    object.close();
     return body;
 }
 

@@ -24,11 +24,6 @@ public:
         raised = false;
     }
 
-    bool isRaised() const {
-        std::lock_guard<std::mutex> lock(mutex);
-        return raised;
-    }
-
     // Waits up to the given milliseconds (0 or less does not wait). Returns
     // false when the signal was raised before or during the wait.
     bool waitFor(int64_t milliseconds) const {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "core/utf8.h"
+#include "base/utf8.h"
 
 namespace Corvex::Tracking {
 

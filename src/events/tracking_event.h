@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <string_view>
 
 namespace Corvex::Tracking {
 
@@ -73,15 +72,5 @@ public:
 // Milliseconds as a signed 64-bit count from a JSON floating-point number:
 // truncated toward zero, saturated at the range's ends, NaN as 0.
 int64_t saturatingMilliseconds(double value);
-
-// Arrays and objects nested deeper than this are refused wherever a JSON text
-// is read (host payloads, the properties file; in the queue file, below the
-// record's own object): copying, writing and comparing a value recurse once
-// per level, so a deeper value could exhaust the stack of the thread that
-// handles it.
-constexpr int MAX_JSON_DEPTH = 256;
-// True when the text opens more than `limit` arrays and objects without
-// closing them; brackets inside strings do not count.
-bool nestsTooDeep(std::string_view text, int limit = MAX_JSON_DEPTH);
 
 }  // namespace Corvex::Tracking

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string_view>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "delivery/sender.h"
 #include "events/tracking_event.h"
 #include "queue/event_queue_file.h"

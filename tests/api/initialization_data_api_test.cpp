@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "corvex/tracking.h"
 
 using Record = Corvex::Tracking::InitializationData;

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "core/temp_folder.h"
 #include "core/tracking_manager.h"
 #include "delivery/http_sender.h"
@@ -71,8 +71,8 @@ TEST(TrackingManagerStorage, TrackCallsAndDeliveryGoOnWhileTheIdIsWritten) {
     settings.SendDelay = 20;
     HeldWriter held;
     TrackingManager manager("u", "p", &settings, nullptr, held.writer());
-    manager.sender().setProxy(service.proxyUrl());
-    manager.sender().setCertificateAuthority(service.caFile());
+    manager.setSendProxy(service.proxyUrl());
+    manager.setSendCertificateAuthority(service.caFile());
     manager.start();
 
     held.hold();

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "core/saved_queue.h"
 #include "core/temp_folder.h"
 #include "delivery/http_sender.h"
@@ -321,7 +321,7 @@ TEST(TrackingManagerConcurrency, HostThreadsTrackWhileIdsAndLifecycleChange) {
     settings.QueueCheckInterval = 1;
     TrackingManager manager("u", "p", &settings);
     // Requests fail at once on a closed local port instead of waiting on a name.
-    manager.sender().setProxy("http://127.0.0.1:1");
+    manager.setSendProxy("http://127.0.0.1:1");
     std::atomic<bool> done{false};
     std::vector<std::thread> trackers;
     for (int t = 0; t < 4; ++t) {

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "delivery/fake_properties.h"
 #include "delivery/http_sender.h"
 #include "events/tracking_event.h"

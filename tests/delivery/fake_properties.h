@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/tracking_properties_getter.h"
+#include "delivery/tracking_properties_getter.h"
 
 namespace Corvex::Tracking::Testing {
 

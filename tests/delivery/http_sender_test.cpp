@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "delivery/fake_properties.h"
 #include "delivery/stop_signal.h"
 #include "events/tracking_event.h"

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "base/json_nesting.h"
+
 using Corvex::Tracking::TrackingEvent;
 using nlohmann::json;
 

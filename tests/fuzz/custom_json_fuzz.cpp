@@ -6,7 +6,7 @@
 #include <string>
 
 #include "api/manager_handle.h"
-#include "core/utf8.h"
+#include "base/utf8.h"
 #include "corvex/tracking.h"
 #include "events/tracking_event.h"
 #include "queue/queue_manager.h"

@@ -5,7 +5,7 @@ corvex_add_test(platform_tests
 
 # The second process of the lock test, run from the test's own folder.
 add_executable(windows_lock_holder windows_lock_holder.cpp)
-target_link_libraries(windows_lock_holder PRIVATE corvex_base)
+target_link_libraries(windows_lock_holder PRIVATE corvex_platform)
 add_dependencies(platform_tests windows_lock_holder)
 target_compile_definitions(platform_tests PRIVATE
   CORVEX_LOCK_HOLDER="$<TARGET_FILE_NAME:windows_lock_holder>")
@@ -14,4 +14,4 @@ target_compile_definitions(platform_tests PRIVATE
 enable_language(RC)
 corvex_add_test(windows_manifest_tests
   SOURCES windows_manifest_test.cpp windows_compatibility.rc
-  LIBS corvex_base ntdll)
+  LIBS corvex_platform ntdll)

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/initialization_data.h"
+#include "base/initialization_data.h"
 #include "delivery/sender.h"
 #include "delivery/stop_signal.h"
 #include "event_queue_file_test_util.h"

@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "core/temp_folder.h"
-#include "core/utf8.h"
+#include "base/utf8.h"
 #include "reliability/export_table.h"
 #include "reliability/save_folder_check.h"
 #include "support/tracking_service.h"

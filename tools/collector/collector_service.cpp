@@ -8,7 +8,7 @@
 
 #include "collector/basic_credentials.h"
 #include "collector/web_page.h"
-#include "core/utf8.h"
+#include "base/utf8.h"
 #include "platform/platform.h"
 #include "service/certificate_authority.h"
 #include "service/connect_proxy.h"
