@@ -8,14 +8,13 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "benchmarks.h"
 #include "core/device_info.h"
-#include "core/temp_folder.h"
 #include "events/tracking_event.h"
 #include "latency_recorder.h"
+#include "support/temp_folder.h"
 
 namespace Corvex::Tracking::Bench {
 
@@ -70,8 +69,7 @@ void timeRounds(benchmark::State& state, int roundCalls, bool paced, Call&& call
 
 void writeFloor(benchmark::State& state, bool paced) {
     const std::string text = levelEvent().toJsonText();
-    Testing::TempFolder folder("bench_write");
-    std::filesystem::create_directory(folder.path());
+    Testing::TempFolder folder("bench_write", Testing::TempFolder::Create::Now);
     const int fd =
         ::open(folder.file("events").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -93,8 +91,7 @@ enum class Journal { Wal, Default };
 
 void sqliteInsert(benchmark::State& state, Journal journal, int roundCalls) {
     const std::string text = levelEvent().toJsonText();
-    Testing::TempFolder folder("bench_sqlite");
-    std::filesystem::create_directory(folder.path());
+    Testing::TempFolder folder("bench_sqlite", Testing::TempFolder::Create::Now);
     sqlite3* db = nullptr;
     sqlite3_stmt* insert = nullptr;
     const auto execute = [&](const char* sql) {

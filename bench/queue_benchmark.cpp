@@ -6,10 +6,10 @@
 
 #include "bench_manager.h"
 #include "benchmarks.h"
-#include "core/temp_folder.h"
 #include "latency_recorder.h"
 #include "queue/queue_manager.h"
 #include "support/allocation_counter.h"
+#include "support/temp_folder.h"
 #include "tracked_events.h"
 
 namespace Corvex::Tracking::Bench {

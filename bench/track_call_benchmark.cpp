@@ -7,10 +7,10 @@
 
 #include "bench_manager.h"
 #include "benchmarks.h"
-#include "core/temp_folder.h"
 #include "delivered_events.h"
 #include "latency_recorder.h"
 #include "support/allocation_counter.h"
+#include "support/temp_folder.h"
 #include "support/tracking_service.h"
 #include "tracked_events.h"
 

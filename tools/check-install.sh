@@ -4,13 +4,12 @@
 # against the installed package from outside the tree, the way a game's build
 # would: once with CMake (find_package(CorvexTracking), target
 # Corvex::Tracking) and once with pkg-config (corvex-tracking). Runs each
-# program once.
-#   tools/check-install.sh            builds in build/
-#   CORVEX_BUILD_DIR=dir tools/check-install.sh
+# program once. Builds the library in build/ (tools/build-folder.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build-folder.sh
 
-build_dir="${CORVEX_BUILD_DIR:-build}"
+build_dir="$(build_folder)"
 tools/setup.sh
 cmake -S . -B "$build_dir" -G Ninja
 cmake --build "$build_dir" --target corvex_tracking

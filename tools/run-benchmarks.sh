@@ -5,15 +5,18 @@
 #   tools/run-benchmarks.sh --benchmark_filter=TrackCall  any Google Benchmark option
 # Prints the medians of the repetitions and a closing summary with the ratios
 # against the baselines and the targets; the full results go to
-# build-bench/benchmarks.json. Takes about three minutes with 5 repetitions.
+# build-bench/benchmarks.json (tools/build-folder.sh). Takes about three
+# minutes with 5 repetitions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build-folder.sh
 
+build_dir="$(build_folder bench)"
 tools/setup.sh
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-bench --target corvex_benchmarks
-exec build-bench/bench/corvex_benchmarks \
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build_dir" --target corvex_benchmarks
+exec "$build_dir/bench/corvex_benchmarks" \
   --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
   --benchmark_report_aggregates_only=true \
-  --benchmark_out=build-bench/benchmarks.json --benchmark_out_format=json \
+  --benchmark_out="$build_dir/benchmarks.json" --benchmark_out_format=json \
   "$@"

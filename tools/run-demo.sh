@@ -4,12 +4,12 @@
 # background on a free port with a fresh data folder, runs the demo against
 # it, prints the table of what arrived with the totals, and stops the service.
 # Exits non-zero when an event the demo tracked did not arrive.
-#   tools/run-demo.sh            builds in build/
-#   CORVEX_BUILD_DIR=dir tools/run-demo.sh
+# Builds in build/ (tools/build-folder.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build-folder.sh
 
-build_dir="${CORVEX_BUILD_DIR:-build}"
+build_dir="$(build_folder)"
 user=demo-app
 password=demo-secret
 

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz/ and runs
-# each for a bounded time. Fails on any finding; the input that caused it is
-# kept in build-fuzz/findings/<target>/.
+# Builds the libFuzzer targets with clang (ASan + UBSan) in build-fuzz/
+# (tools/build-folder.sh) and runs each for a bounded time. Fails on any
+# finding; the input that caused it is kept in build-fuzz/findings/<target>/.
 #   tools/run-fuzzers.sh          60 seconds per target
 #   tools/run-fuzzers.sh 300      300 seconds per target
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build-folder.sh
 
 seconds="${1:-60}"
+build_dir="$(build_folder fuzz)"
 fuzzers=(event_queue_file_fuzz tracking_event_fuzz properties_file_fuzz custom_json_fuzz
   text_exports_fuzz)
 
@@ -18,18 +20,18 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 
 # The libraries get coverage instrumentation; each target links libFuzzer.
-cmake -S . -B build-fuzz -G Ninja \
+cmake -S . -B "$build_dir" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCORVEX_SANITIZE=address -DCORVEX_FUZZ=ON \
   -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link
-cmake --build build-fuzz --target "${fuzzers[@]}"
+cmake --build "$build_dir" --target "${fuzzers[@]}"
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 for fuzzer in "${fuzzers[@]}"; do
-  binary="$(find build-fuzz -type f -name "$fuzzer" -perm -u+x | head -n 1)"
-  corpus="build-fuzz/corpus/$fuzzer"
-  findings="build-fuzz/findings/$fuzzer"
+  binary="$(find "$build_dir" -type f -name "$fuzzer" -perm -u+x | head -n 1)"
+  corpus="$build_dir/corpus/$fuzzer"
+  findings="$build_dir/findings/$fuzzer"
   mkdir -p "$corpus" "$findings"
   # Checked-in starting inputs, read but never written.
   seeds="tests/fuzz/seeds/$fuzzer"

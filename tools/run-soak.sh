@@ -6,10 +6,12 @@
 # accepted event was delivered, unaltered, and every duplicate is explained.
 #   tools/run-soak.sh short [SEED]   20000 events, 20 kills (about 2-3 minutes; CI)
 #   tools/run-soak.sh long [SEED]    300000 events, 300 kills (about half an hour)
-# The figures are printed and written to build/soak-<setting>.json; the work
-# folder build/soak-<setting>/ keeps the logs, the script and the service output.
+# Builds in build/ (tools/build-folder.sh). The figures are printed and
+# written to build/soak-<setting>.json; the work folder build/soak-<setting>/
+# keeps the logs, the script and the service output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build-folder.sh
 
 setting="${1:-short}"
 seed="${2:-$(date +%s)}"
@@ -19,14 +21,15 @@ case "$setting" in
   *) echo "usage: tools/run-soak.sh short|long [SEED]" >&2; exit 2 ;;
 esac
 
+build_dir="$(build_folder)"
 tools/setup.sh
-cmake -S . -B build -G Ninja
-cmake --build build --target corvex-soak corvex-soak-host corvex-test-service
+cmake -S . -B "$build_dir" -G Ninja
+cmake --build "$build_dir" --target corvex-soak corvex-soak-host corvex-test-service
 
-work="build/soak-$setting"
+work="$build_dir/soak-$setting"
 echo "run-soak: $setting, seed $seed, work folder $work"
-build/tests/reliability/corvex-soak \
-  --service build/tests/support/corvex-test-service \
-  --host build/tests/reliability/corvex-soak-host \
+"$build_dir/tests/reliability/corvex-soak" \
+  --service "$build_dir/tests/support/corvex-test-service" \
+  --host "$build_dir/tests/reliability/corvex-soak-host" \
   --work "$work" --events "$events" --kills "$kills" --seed "$seed" \
   --report "$work.json"

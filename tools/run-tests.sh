@@ -3,11 +3,13 @@
 #   tools/run-tests.sh            the normal build, in build/
 #   tools/run-tests.sh address    AddressSanitizer + UndefinedBehaviorSanitizer, in build-address/
 #   tools/run-tests.sh thread     ThreadSanitizer, in build-thread/
+# (Build folders: tools/build-folder.sh.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/build-folder.sh
 
 sanitize="${1:-}"
-build_dir="build${sanitize:+-$sanitize}"
+build_dir="$(build_folder "$sanitize")"
 
 tools/setup.sh
 cmake -S . -B "$build_dir" -G Ninja -DCORVEX_SANITIZE="$sanitize"

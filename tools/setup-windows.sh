@@ -14,6 +14,7 @@
 # Runs as root in CI; elsewhere it uses sudo for apt-get.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/packages.sh
 source_dir="$PWD"
 
 cache="${CORVEX_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvex-windows}"
@@ -29,28 +30,7 @@ packages=(
   nlohmann-json3-dev googletest dpkg-dev
 )
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo_cmd=(sudo)
-fi
-apt_updated=false
-apt_update() {
-  "${sudo_cmd[@]}" apt-get update -qq
-  apt_updated=true
-}
-
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}" >&2
-  apt_update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >&2
-fi
+install_missing_packages "${packages[@]}"
 
 mkdir -p "$prefix"
 
@@ -115,10 +95,10 @@ add_source_entries() {
     exit 1
   fi
   if [ -s "$stanzas" ]; then
-    "${sudo_cmd[@]}" install -m 0644 "$stanzas" /etc/apt/sources.list.d/corvex-deb-src.sources
+    as_root install -m 0644 "$stanzas" /etc/apt/sources.list.d/corvex-deb-src.sources
   fi
   if [ -s "$lines" ]; then
-    "${sudo_cmd[@]}" install -m 0644 "$lines" /etc/apt/sources.list.d/corvex-deb-src.list
+    as_root install -m 0644 "$lines" /etc/apt/sources.list.d/corvex-deb-src.list
   fi
   rm -f "$stanzas" "$lines"
   echo "Added deb-src entries in /etc/apt/sources.list.d/corvex-deb-src.*" >&2

@@ -12,7 +12,9 @@ using Corvex::Tracking::repairUtf8;
 
 namespace {
 
-Record* record(InitializationData* data) { return reinterpret_cast<Record*>(data); }
+Record* record(InitializationData* data) {
+    return reinterpret_cast<Record*>(data);
+}
 
 // Text setters ignore a null record or a null text. Texts are repaired to
 // valid UTF-8 unless they are a path.
@@ -38,7 +40,9 @@ InitializationData* InitializationData_Create(void) {
     return reinterpret_cast<InitializationData*>(new (std::nothrow) Record());
 }
 
-void InitializationData_Destroy(InitializationData* data) { delete record(data); }
+void InitializationData_Destroy(InitializationData* data) {
+    delete record(data);
+}
 
 void InitializationData_SetSavePath(InitializationData* data, const char* path) {
     setText(data, &Record::SavePath, path, false);

@@ -83,8 +83,7 @@ void TrackingManager_SetSendProxyCertificateAuthority(TrackingManager* manager,
     withManager(manager, [&](Manager& m) { m.setSendProxyCertificateAuthority(caFilePath); });
 }
 
-void TrackingManager_SetSendCertificateAuthority(TrackingManager* manager,
-                                                 const char* caFilePath) {
+void TrackingManager_SetSendCertificateAuthority(TrackingManager* manager, const char* caFilePath) {
     if (caFilePath == nullptr) return;
     withManager(manager, [&](Manager& m) { m.setSendCertificateAuthority(caFilePath); });
 }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "core/device_info.h"
 #include "base/initialization_data.h"
+#include "core/device_info.h"
 #include "core/storage.h"
 #include "delivery/http_sender.h"
 #include "events/event_catalogue.h"

@@ -6,9 +6,9 @@
 
 #include "base/initialization_data.h"
 #include "base/sdk_version.h"
-#include "delivery/tracking_properties_getter.h"
 #include "delivery/back_off.h"
 #include "delivery/stop_signal.h"
+#include "delivery/tracking_properties_getter.h"
 #include "events/json_object_writer.h"
 #include "events/tracking_event.h"
 

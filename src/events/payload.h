@@ -41,5 +41,4 @@ private:
     nlohmann::json& value;
 };
 
-
 }  // namespace Corvex::Tracking

@@ -123,7 +123,7 @@ std::string getEnv(const char* name) {
 }
 
 std::string localAppDataFolder() {
-    const std::string base = getEnv("LOCALAPPDATA");
+    std::string base = getEnv("LOCALAPPDATA");
     if (!base.empty()) return base;
     PWSTR known = nullptr;
     std::string folder;

@@ -46,7 +46,7 @@ public:
     // already wait or the event cannot be serialised. Never throws.
     bool enqueue(std::unique_ptr<TrackingEvent> event);
     // Removes the oldest entries from memory and file into the pool.
-    void retireOldest(int32_t count);
+    void retireOldest(int32_t retired);
 
     // Starts the worker unless it runs; false when the thread cannot be made.
     bool startWorker();

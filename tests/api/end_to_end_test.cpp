@@ -9,14 +9,12 @@
 #include <set>
 #include <thread>
 
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "platform/platform.h"
-#include "support/tracking_service.h"
+#include "support/service_fixture.h"
 
 using Corvex::Tracking::Testing::Reply;
-using Corvex::Tracking::Testing::TempFolder;
-using Corvex::Tracking::Testing::TrackingService;
+using Corvex::Tracking::Testing::ServiceFixture;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
@@ -27,13 +25,8 @@ struct Expected {
     json value;
 };
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ServiceFixture {
 protected:
-    TrackingService service;
-    TempFolder folder{"end_to_end"};
-
-    void SetUp() override { service.start(); }
-
     TrackingManager* create(const char* userId = nullptr) {
         InitializationData* config = InitializationData_Create();
         InitializationData_SetSavePath(config, folder.path().c_str());
@@ -47,31 +40,7 @@ protected:
         InitializationData_SetSendDelay(config, 50);
         InitializationData_SetInitialRetryInterval(config, 20);
         if (userId != nullptr) InitializationData_SetUserId(config, userId);
-        TrackingManager* manager = TrackingManager_Create("game-key", "p\xC3\xA4ss:word", config);
-        InitializationData_Destroy(config);
-        TrackingManager_SetSendProxy(manager, service.proxyUrl().c_str());
-        TrackingManager_SetSendCertificateAuthority(manager, service.caFile().c_str());
-        return manager;
-    }
-
-    // Every event the service accepted, in arrival order.
-    std::vector<json> deliveredEvents() {
-        std::vector<json> events;
-        for (const auto& request : service.requests()) {
-            const json body = json::parse(request.body);
-            for (const json& event : body["subMessages"]) events.push_back(event);
-        }
-        return events;
-    }
-
-    std::vector<json> waitForEvents(size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        std::vector<json> events = deliveredEvents();
-        while (events.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(20ms);
-            events = deliveredEvents();
-        }
-        return events;
+        return createManager("game-key", "p\xC3\xA4ss:word", config);
     }
 
     std::string userIdOf(TrackingManager* manager) {
@@ -218,17 +187,7 @@ TEST_F(EndToEnd, EventsOfAFailedRunAreDeliveredByTheNextProcess) {
     const size_t failedRequests = service.requests().size();
     TrackingManager* second = create("player");
     TrackingManager_Start(second);
-    std::vector<json> accepted;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (accepted.size() < 22 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-        accepted.clear();
-        const auto requests = service.requests();
-        for (size_t r = failedRequests; r < requests.size(); ++r) {
-            const json body = json::parse(requests[r].body);
-            for (const json& event : body["subMessages"]) accepted.push_back(event);
-        }
-    }
+    const std::vector<json> accepted = waitForEvents(22, failedRequests);
     TrackingManager_Destroy(second);
     ASSERT_EQ(accepted.size(), 22u);  // open, 20 saved events, open of the second run
     std::map<std::string, int> names;
@@ -263,10 +222,7 @@ TEST_F(EndToEnd, StopReturnsPromptlyDuringALongBackOff) {
     InitializationData_SetSavePath(config, folder.path().c_str());
     InitializationData_SetInitialRetryInterval(config, 60000);
     InitializationData_SetMaxRetries(config, 1000);
-    TrackingManager* manager = TrackingManager_Create("k", "s", config);
-    InitializationData_Destroy(config);
-    TrackingManager_SetSendProxy(manager, service.proxyUrl().c_str());
-    TrackingManager_SetSendCertificateAuthority(manager, service.caFile().c_str());
+    TrackingManager* manager = createManager("k", "s", config);
     TrackingManager_Start(manager);
     TrackingManager_TrackLevelStart(manager, 1, "x");
     TrackingManager_TrackLevelStart(manager, 2, "y");

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <regex>
 
-#include "core/saved_queue.h"
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
+#include "support/save_folder.h"
+#include "support/temp_folder.h"
 
 using Corvex::Tracking::Testing::savedEvents;
 using Corvex::Tracking::Testing::TempFolder;
@@ -62,19 +62,20 @@ TEST_F(TrackingExports, LevelsBootAndStoreEvents) {
     TrackingManager_TrackSoundMode(manager, "mute");
     TrackingManager_TrackAuthorizationTrackingStatus(manager, 3);
     TrackingManager_TrackAuthorizationTrackingStatus(manager, 4);
-    EXPECT_EQ(tracked(),
-              (Pairs{{"vxsdk_level_attempt", R"({"label":"forest","level":3})"},
-                     {"vxsdk_level_complete", R"({"label":"forest","level":-3})"},
-                     {"vxsdk_level_fail", R"({"label":"","level":3})"},
-                     {"vxsdk_boot_start", "null"},
-                     {"vxsdk_iap_initialization", R"({"status":"success","store_type":"other"})"},
-                     {"vxsdk_iap_initialization", R"({"status":"failed","store_type":"other"})"},
-                     {"vxsdk_iap_restore_purchase", R"({"store_type":"other"})"},
-                     {"vxsdk_store_rating_click", R"({"store_type":"other"})"},
-                     {"vxsdk_update_click", R"({"current_version":"3.2.1","new_version":"4.0"})"},
-                     {"vxsdk_audio_sound_mode", R"({"sound_mode":"mute"})"},
-                     {"vxsdk_att_authorization_tracking_status", R"({"status":"authorized"})"},
-                     {"vxsdk_att_authorization_tracking_status", R"({"status":"not_determined"})"}}));
+    EXPECT_EQ(
+        tracked(),
+        (Pairs{{"vxsdk_level_attempt", R"({"label":"forest","level":3})"},
+               {"vxsdk_level_complete", R"({"label":"forest","level":-3})"},
+               {"vxsdk_level_fail", R"({"label":"","level":3})"},
+               {"vxsdk_boot_start", "null"},
+               {"vxsdk_iap_initialization", R"({"status":"success","store_type":"other"})"},
+               {"vxsdk_iap_initialization", R"({"status":"failed","store_type":"other"})"},
+               {"vxsdk_iap_restore_purchase", R"({"store_type":"other"})"},
+               {"vxsdk_store_rating_click", R"({"store_type":"other"})"},
+               {"vxsdk_update_click", R"({"current_version":"3.2.1","new_version":"4.0"})"},
+               {"vxsdk_audio_sound_mode", R"({"sound_mode":"mute"})"},
+               {"vxsdk_att_authorization_tracking_status", R"({"status":"authorized"})"},
+               {"vxsdk_att_authorization_tracking_status", R"({"status":"not_determined"})"}}));
 }
 
 TEST_F(TrackingExports, AdEventsWithAndWithoutPlacement) {
@@ -88,16 +89,21 @@ TEST_F(TrackingExports, AdEventsWithAndWithoutPlacement) {
     TrackingManager_TrackAdImpression2(manager, "u8", 0, 9);
     EXPECT_EQ(
         tracked(),
-        (Pairs{{"vxsdk_ad_load", R"({"ad_unit":"u1","placement":"bottom","placement_type":"banner"})"},
-               {"vxsdk_ad_load", R"({"ad_unit":"u2","placement":"top","placement_type":"interstitial"})"},
-               {"vxsdk_ad_close", R"({"ad_unit":"u3","placement":"fullscreen","placement_type":""})"},
-               {"vxsdk_ad_close", R"({"ad_unit":"u4","placement":"bottom","placement_type":"banner"})"},
-               {"vxsdk_ad_click",
-                R"({"ad_unit":"u5","placement":"fullscreen","placement_type":"rewarded_video"})"},
-               {"vxsdk_ad_click", R"({"ad_unit":"u6","placement":"right","placement_type":"rewarded_video"})"},
-               {"vxsdk_ad_impression",
-                R"({"ad_unit":"u7","placement":"fullscreen","placement_type":"interstitial"})"},
-               {"vxsdk_ad_impression", R"({"ad_unit":"u8","placement":"","placement_type":"banner"})"}}));
+        (Pairs{
+            {"vxsdk_ad_load", R"({"ad_unit":"u1","placement":"bottom","placement_type":"banner"})"},
+            {"vxsdk_ad_load",
+             R"({"ad_unit":"u2","placement":"top","placement_type":"interstitial"})"},
+            {"vxsdk_ad_close", R"({"ad_unit":"u3","placement":"fullscreen","placement_type":""})"},
+            {"vxsdk_ad_close",
+             R"({"ad_unit":"u4","placement":"bottom","placement_type":"banner"})"},
+            {"vxsdk_ad_click",
+             R"({"ad_unit":"u5","placement":"fullscreen","placement_type":"rewarded_video"})"},
+            {"vxsdk_ad_click",
+             R"({"ad_unit":"u6","placement":"right","placement_type":"rewarded_video"})"},
+            {"vxsdk_ad_impression",
+             R"({"ad_unit":"u7","placement":"fullscreen","placement_type":"interstitial"})"},
+            {"vxsdk_ad_impression",
+             R"({"ad_unit":"u8","placement":"","placement_type":"banner"})"}}));
 }
 
 TEST_F(TrackingExports, PurchasesAccountsWalletsAndPayments) {
@@ -119,29 +125,31 @@ TEST_F(TrackingExports, PurchasesAccountsWalletsAndPayments) {
     TrackingManager_TrackCryptoPayment(manager, "p", 1.5f, 2);
     TrackingManager_TrackCryptoPayment2(manager, "p", 1.5f, 2, "");
     TrackingManager_TrackCryptoPayment3(manager, "p", 1.5f, 2, "USDC", "polygon");
-    const std::string crypto = R"({"amount":2,"chain":"ethereum","currency":"ETH","pack":"p","price":1.5})";
+    const std::string crypto =
+        R"({"amount":2,"chain":"ethereum","currency":"ETH","pack":"p","price":1.5})";
     EXPECT_EQ(
         tracked(),
-        (Pairs{{"vxsdk_iap_buy",
-                R"({"amount":100,"currency":"","pack":"gems","price":0.9900000095367432,"store_type":"google_play"})"},
-               {"vxsdk_iap_success_payment",
-                R"({"amount":1,"currency":"USD","pack":"gems","price":null,"store_type":"google_play"})"},
-               {"vxsdk_iap_fail_payment",
-                R"({"amount":1,"currency":"USD","pack":"gems","price":2.5,"store_type":"google_play"})"},
-               {"vxsdk_fb_login", R"({"facebook_id":"fb1"})"},
-               {"vxsdk_fb_logout", R"({"facebook_id":"fb1"})"},
-               {"vxsdk_account_login", R"({"id":"a","type":"google"})"},
-               {"vxsdk_account_logout", R"({"id":"a","type":"google"})"},
-               {"vxsdk_account_link", R"({"id":"a","type":"apple"})"},
-               {"vxsdk_account_unlink", R"({"id":"a","type":"apple"})"},
-               {"vxsdk_account_link_wallet", R"({"type":"ethereum","wallet":"0x1"})"},
-               {"vxsdk_account_link_wallet", R"({"type":"ethereum","wallet":"0x2"})"},
-               {"vxsdk_account_unlink_wallet", R"({"type":"ethereum","wallet":"0x3"})"},
-               {"vxsdk_account_unlink_wallet", R"({"type":"solana","wallet":"0x4"})"},
-               {"vxsdk_crypto_payment", crypto},
-               {"vxsdk_crypto_payment", crypto},
-               {"vxsdk_crypto_payment",
-                R"({"amount":2,"chain":"polygon","currency":"USDC","pack":"p","price":1.5})"}}));
+        (Pairs{
+            {"vxsdk_iap_buy",
+             R"({"amount":100,"currency":"","pack":"gems","price":0.9900000095367432,"store_type":"google_play"})"},
+            {"vxsdk_iap_success_payment",
+             R"({"amount":1,"currency":"USD","pack":"gems","price":null,"store_type":"google_play"})"},
+            {"vxsdk_iap_fail_payment",
+             R"({"amount":1,"currency":"USD","pack":"gems","price":2.5,"store_type":"google_play"})"},
+            {"vxsdk_fb_login", R"({"facebook_id":"fb1"})"},
+            {"vxsdk_fb_logout", R"({"facebook_id":"fb1"})"},
+            {"vxsdk_account_login", R"({"id":"a","type":"google"})"},
+            {"vxsdk_account_logout", R"({"id":"a","type":"google"})"},
+            {"vxsdk_account_link", R"({"id":"a","type":"apple"})"},
+            {"vxsdk_account_unlink", R"({"id":"a","type":"apple"})"},
+            {"vxsdk_account_link_wallet", R"({"type":"ethereum","wallet":"0x1"})"},
+            {"vxsdk_account_link_wallet", R"({"type":"ethereum","wallet":"0x2"})"},
+            {"vxsdk_account_unlink_wallet", R"({"type":"ethereum","wallet":"0x3"})"},
+            {"vxsdk_account_unlink_wallet", R"({"type":"solana","wallet":"0x4"})"},
+            {"vxsdk_crypto_payment", crypto},
+            {"vxsdk_crypto_payment", crypto},
+            {"vxsdk_crypto_payment",
+             R"({"amount":2,"chain":"polygon","currency":"USDC","pack":"p","price":1.5})"}}));
 }
 
 TEST_F(TrackingExports, CustomEvents) {

@@ -14,11 +14,11 @@
 #include <string>
 #include <thread>
 
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "delivery/http_sender.h"
 #include "platform/platform.h"
 #include "support/service_program.h"
+#include "support/temp_folder.h"
 
 using Corvex::Tracking::Testing::eventNameCounts;
 using Corvex::Tracking::Testing::headerOf;

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "core/saved_queue.h"
-#include "core/temp_folder.h"
+#include "support/save_folder.h"
+#include "support/temp_folder.h"
 
 using Corvex::Tracking::Storage;
 using Corvex::Tracking::Testing::fileText;
@@ -15,7 +15,7 @@ using Corvex::Tracking::Testing::TempFolder;
 namespace {
 
 Storage loaded(const TempFolder& folder, const std::string& contents) {
-    std::filesystem::create_directories(folder.path());
+    folder.create();
     Corvex::Tracking::Platform::replaceFileContents(folder.file(".properties"), contents);
     Storage storage(folder.path());
     storage.setFileName(".properties");
@@ -29,9 +29,9 @@ TEST(Storage, ReadsTheStringUnderAKeyOnlyFromAnObject) {
     TempFolder folder("storage_read");
     EXPECT_EQ(loaded(folder, "{\"userId\":\"abc\"}\n").getString("userId"), "abc");
     EXPECT_EQ(loaded(folder, "\xEF\xBB\xBF {\"userId\":\"bom\"} \r\n").getString("userId"), "bom");
-    for (const char* contents : {"", "not json", "[1]", "{\"userId\":5}", "{\"userId\":null}",
-                                 "{\"other\":\"x\"}", "{\"userId\":\"a\"} trailing",
-                                 "/*c*/{\"userId\":\"a\"}", "\"userId\""}) {
+    for (const char* contents :
+         {"", "not json", "[1]", "{\"userId\":5}", "{\"userId\":null}", "{\"other\":\"x\"}",
+          "{\"userId\":\"a\"} trailing", "/*c*/{\"userId\":\"a\"}", "\"userId\""}) {
         EXPECT_EQ(loaded(folder, contents).getString("userId"), "") << contents;
     }
     Storage missing(folder.file("nowhere"));
@@ -44,8 +44,9 @@ TEST(Storage, SaveWritesCompactSortedObjectAndLineFeedKeepingOtherMembers) {
     Storage storage = loaded(folder, R"({"zeta":[1,2], "other": 1})");
     storage.setString("userId", "id-1");
     ASSERT_TRUE(storage.save());
-    EXPECT_EQ(fileText(folder.file(".properties")), "{\"other\":1,\"userId\":\"id-1\",\"zeta\":[1,2]}\n");
-    struct stat st{};
+    EXPECT_EQ(fileText(folder.file(".properties")),
+              "{\"other\":1,\"userId\":\"id-1\",\"zeta\":[1,2]}\n");
+    struct stat st {};
     ASSERT_EQ(::stat(folder.file(".properties").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600);
 }

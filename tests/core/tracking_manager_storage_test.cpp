@@ -10,15 +10,16 @@
 #include <thread>
 
 #include "base/initialization_data.h"
-#include "core/temp_folder.h"
 #include "core/tracking_manager.h"
 #include "delivery/http_sender.h"
 #include "platform/platform.h"
-#include "support/tracking_service.h"
+#include "support/service_fixture.h"
 
-using namespace Corvex::Tracking;
 using namespace std::chrono_literals;
 using nlohmann::json;
+
+// In the library's namespace: its TrackingManager, not the C interface's.
+namespace Corvex::Tracking {
 
 namespace {
 
@@ -57,12 +58,11 @@ private:
     int waiting = 0;
 };
 
+using TrackingManagerStorage = Testing::ServiceFixture;
+
 }  // namespace
 
-TEST(TrackingManagerStorage, TrackCallsAndDeliveryGoOnWhileTheIdIsWritten) {
-    Testing::TrackingService service;
-    service.start();
-    Testing::TempFolder folder("held_properties");
+TEST_F(TrackingManagerStorage, TrackCallsAndDeliveryGoOnWhileTheIdIsWritten) {
     InitializationData settings;
     settings.SavePath = folder.path();
     settings.UserId = "player-1";
@@ -84,16 +84,16 @@ TEST(TrackingManagerStorage, TrackCallsAndDeliveryGoOnWhileTheIdIsWritten) {
         std::async(std::launch::async, [&manager] { manager.trackIntValue("after_set", 1); });
     const bool trackReturned = tracked.wait_for(30s) == std::future_status::ready;
     std::string deliveredUserId;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (trackReturned && deliveredUserId.empty() &&
-           std::chrono::steady_clock::now() < deadline) {
-        for (const auto& request : service.requests()) {
-            const json body = json::parse(request.body);
-            for (const json& event : body["subMessages"]) {
-                if (event["eventName"] == "after_set") deliveredUserId = body["vxUid"];
+    if (trackReturned) {
+        waitUntil([&] {
+            for (const auto& request : service.requests()) {
+                const json body = json::parse(request.body);
+                for (const json& event : body["subMessages"]) {
+                    if (event["eventName"] == "after_set") deliveredUserId = body["vxUid"];
+                }
             }
-        }
-        std::this_thread::sleep_for(10ms);
+            return !deliveredUserId.empty();
+        });
     }
     held.release();
     setter.join();
@@ -106,3 +106,5 @@ TEST(TrackingManagerStorage, TrackCallsAndDeliveryGoOnWhileTheIdIsWritten) {
     ASSERT_TRUE(Platform::readWholeFile(folder.file(".properties"), stored));
     EXPECT_EQ(stored, "{\"userId\":\"player-2\"}\n");
 }
+
+}  // namespace Corvex::Tracking

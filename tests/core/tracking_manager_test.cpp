@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "base/initialization_data.h"
-#include "core/saved_queue.h"
-#include "core/temp_folder.h"
 #include "delivery/http_sender.h"
 #include "queue/queue_manager.h"
+#include "support/save_folder.h"
+#include "support/temp_folder.h"
 
 using namespace Corvex::Tracking;
 using Testing::fileText;
@@ -98,8 +98,7 @@ TEST(TrackingManagerIdentity, DamagedPropertiesFilesGiveANewIdAndKeepOtherMember
     for (const std::string& contents :
          {std::string(""), std::string("garbage"), std::string("[\"userId\"]"),
           std::string("{\"userId\":42,\"other\":1}"), std::string("{\"userId\":\"\"}")}) {
-        TempFolder folder("damaged");
-        std::filesystem::create_directories(folder.path());
+        TempFolder folder("damaged", TempFolder::Create::Now);
         Platform::replaceFileContents(folder.file(".properties"), contents);
         InitializationData settings = quietSettings(folder);
         TrackingManager manager("u", "p", &settings);
@@ -113,8 +112,7 @@ TEST(TrackingManagerIdentity, DamagedPropertiesFilesGiveANewIdAndKeepOtherMember
 }
 
 TEST(TrackingManagerIdentity, SetUserIdStoresOnlyChangesAndKeepsOtherMembers) {
-    TempFolder folder("set_user");
-    std::filesystem::create_directories(folder.path());
+    TempFolder folder("set_user", TempFolder::Create::Now);
     Platform::replaceFileContents(folder.file(".properties"), "{\"userId\":\"old\",\"other\":1}");
     InitializationData settings = quietSettings(folder);
     TrackingManager manager("u", "p", &settings);

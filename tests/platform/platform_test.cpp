@@ -6,9 +6,11 @@
 #include <regex>
 
 #include "platform/platform.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace Corvex::Tracking::Platform;
+using Corvex::Tracking::Testing::TempFolder;
 
 namespace {
 
@@ -33,13 +35,6 @@ private:
     std::string saved;
     bool had = false;
 };
-
-fs::path freshFolder(const std::string& name) {
-    fs::path folder =
-        fs::temp_directory_path() / ("corvex_platform_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(folder);
-    return folder;
-}
 
 int modeOf(const fs::path& path) {
     struct stat st {};
@@ -67,21 +62,19 @@ TEST(Platform, LocalAppDataFolderPrefersLocalAppDataThenXdgThenHome) {
 }
 
 TEST(Platform, MakeDirectoryTellsTheReasonAndCreatesPrivateFolders) {
-    const fs::path folder = freshFolder("mkdir");
-    EXPECT_EQ(makeDirectory((folder / "a" / "b").string()), MakeDirResult::ParentMissing);
-    EXPECT_EQ(makeDirectory(folder.string()), MakeDirResult::Created);
-    EXPECT_EQ(modeOf(folder), 0700);
-    EXPECT_EQ(makeDirectory(folder.string()), MakeDirResult::AlreadyExists);
-    EXPECT_TRUE(isDirectory(folder.string()));
-    ASSERT_TRUE(replaceFileContents((folder / "file").string(), "x"));
-    EXPECT_FALSE(isDirectory((folder / "file").string()));
-    fs::remove_all(folder);
+    const TempFolder folder("platform_mkdir");
+    EXPECT_EQ(makeDirectory(folder.file("a/b")), MakeDirResult::ParentMissing);
+    EXPECT_EQ(makeDirectory(folder.path()), MakeDirResult::Created);
+    EXPECT_EQ(modeOf(folder.path()), 0700);
+    EXPECT_EQ(makeDirectory(folder.path()), MakeDirResult::AlreadyExists);
+    EXPECT_TRUE(isDirectory(folder.path()));
+    ASSERT_TRUE(replaceFileContents(folder.file("file"), "x"));
+    EXPECT_FALSE(isDirectory(folder.file("file")));
 }
 
 TEST(Platform, ReplaceFileContentsWritesWholePrivateFile) {
-    const fs::path folder = freshFolder("replace");
-    fs::create_directories(folder);
-    const std::string path = (folder / ".properties").string();
+    const TempFolder folder("platform_replace", TempFolder::Create::Now);
+    const std::string path = folder.file(".properties");
     ASSERT_TRUE(replaceFileContents(path, "{\"userId\":\"a\"}\n"));
     ASSERT_TRUE(replaceFileContents(path, "second"));
     std::string contents;
@@ -89,15 +82,13 @@ TEST(Platform, ReplaceFileContentsWritesWholePrivateFile) {
     EXPECT_EQ(contents, "second");
     EXPECT_EQ(modeOf(path), 0600);
     EXPECT_FALSE(fs::exists(path + ".tmp"));
-    EXPECT_FALSE(replaceFileContents((folder / "missing" / "f").string(), "x"));
-    EXPECT_FALSE(readWholeFile((folder / "missing" / "f").string(), contents));
-    fs::remove_all(folder);
+    EXPECT_FALSE(replaceFileContents(folder.file("missing/f"), "x"));
+    EXPECT_FALSE(readWholeFile(folder.file("missing/f"), contents));
 }
 
 TEST(Platform, RandomAccessFileReadsAndWritesAtPositions) {
-    const fs::path folder = freshFolder("raf");
-    fs::create_directories(folder);
-    const std::string path = (folder / "ring").string();
+    const TempFolder folder("platform_raf", TempFolder::Create::Now);
+    const std::string path = folder.file("ring");
     RandomAccessFile file;
     EXPECT_FALSE(file.open(path, false));
     ASSERT_TRUE(file.open(path, true));
@@ -113,20 +104,17 @@ TEST(Platform, RandomAccessFileReadsAndWritesAtPositions) {
     file.close();
     EXPECT_FALSE(file.isOpen());
     EXPECT_FALSE(file.writeAt(0, "x", 1));
-    fs::remove_all(folder);
 }
 
 TEST(Platform, FileLockIsExclusiveUntilReleased) {
-    const fs::path folder = freshFolder("lock");
-    fs::create_directories(folder);
-    const std::string path = (folder / ".event_queue.lock").string();
+    const TempFolder folder("platform_lock", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue.lock");
     FileLock first, second;
     ASSERT_TRUE(first.tryLock(path));
     EXPECT_FALSE(second.tryLock(path));
     first.release();
     EXPECT_TRUE(second.tryLock(path));
     EXPECT_TRUE(fs::exists(path));
-    fs::remove_all(folder);
 }
 
 TEST(Platform, ClockAndSystemFacts) {

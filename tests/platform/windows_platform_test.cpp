@@ -11,9 +11,9 @@
 #include <regex>
 #include <string>
 
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "platform/platform.h"
+#include "support/temp_folder.h"
 
 using Corvex::Tracking::Testing::TempFolder;
 using namespace Corvex::Tracking::Platform;

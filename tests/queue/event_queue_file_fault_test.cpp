@@ -98,8 +98,8 @@ std::vector<std::string_view> views(const Texts& texts) {
 // and that a rewrite from the caller's list brings it back.
 void runScenario(const Scenario& scenario, Totals& totals) {
     SCOPED_TRACE(scenario.name);
-    TempFolder folder("fault");
-    const std::string path = folder.queuePath();
+    TempFolder folder("fault", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     for (int k = 1;; ++k) {
         SCOPED_TRACE("failing step " + std::to_string(k));
         std::filesystem::remove(path);

@@ -91,8 +91,8 @@ int64_t entryNumber(const std::string& text) {
 }  // namespace
 
 TEST(EventQueueFileKill, EveryKilledWriterLeavesAContiguousRunOfItsEntries) {
-    TempFolder folder("kill");
-    const std::string path = folder.queuePath();
+    TempFolder folder("kill", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     void* shared = ::mmap(nullptr, sizeof(Progress), PROT_READ | PROT_WRITE,
                           MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(shared, MAP_FAILED);

@@ -24,8 +24,8 @@ void appendText(EventQueueFile& file, const std::string& text) {
 }  // namespace
 
 TEST(EventQueueFileFormat, NewFileAndFirstEntry) {
-    TempFolder folder("first");
-    const std::string path = folder.queuePath();
+    TempFolder folder("first", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     EventQueueFile file(path);
     ASSERT_EQ(file.open(), Result::Ready);
     EXPECT_TRUE(file.isOpen());
@@ -54,8 +54,8 @@ TEST(EventQueueFileFormat, NewFileAndFirstEntry) {
 }
 
 TEST(EventQueueFileFormat, LargeFirstEntryDoublesTheRingBeforeTheFileGrows) {
-    TempFolder folder("large");
-    const std::string path = folder.queuePath();
+    TempFolder folder("large", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     EventQueueFile file(path);
     ASSERT_EQ(file.open(), Result::Ready);
     const std::string text(5000, 'x');
@@ -70,8 +70,8 @@ TEST(EventQueueFileFormat, LargeFirstEntryDoublesTheRingBeforeTheFileGrows) {
 }
 
 TEST(EventQueueFileFormat, LengthSplitAtTheRingEndAndRemovalZeroesAcrossIt) {
-    TempFolder folder("split");
-    const std::string path = folder.queuePath();
+    TempFolder folder("split", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     EventQueueFile file(path);
     ASSERT_EQ(file.open(), Result::Ready);
     ASSERT_TRUE(makeSplitState(file));
@@ -102,8 +102,8 @@ TEST(EventQueueFileFormat, GrowingAWrappedRingCopiesTheWrappedPartBehindTheOldEn
     const std::string e(100, 'e');
     {
         SCOPED_TRACE("only the newest entry's tail wraps: the new entry follows it at 4108");
-        TempFolder folder("grow_tail");
-        const std::string path = folder.queuePath();
+        TempFolder folder("grow_tail", TempFolder::Create::Now);
+        const std::string path = folder.file(".event_queue");
         EventQueueFile file(path);
         ASSERT_EQ(file.open(), Result::Ready);
         ASSERT_TRUE(makeSplitState(file));
@@ -117,8 +117,8 @@ TEST(EventQueueFileFormat, GrowingAWrappedRingCopiesTheWrappedPartBehindTheOldEn
     }
     {
         SCOPED_TRACE("the newest entry lies in the wrapped part: it moves by 4080 to 4108");
-        TempFolder folder("grow_wrapped");
-        const std::string path = folder.queuePath();
+        TempFolder folder("grow_wrapped", TempFolder::Create::Now);
+        const std::string path = folder.file(".event_queue");
         EventQueueFile file(path);
         ASSERT_EQ(file.open(), Result::Ready);
         ASSERT_TRUE(makeSplitState(file));
@@ -134,8 +134,8 @@ TEST(EventQueueFileFormat, GrowingAWrappedRingCopiesTheWrappedPartBehindTheOldEn
 }
 
 TEST(EventQueueFileFormat, RemovalZeroesTheOldestAndEmptyingLeavesAFreshFile) {
-    TempFolder folder("remove");
-    const std::string path = folder.queuePath();
+    TempFolder folder("remove", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     EventQueueFile file(path);
     ASSERT_EQ(file.open(), Result::Ready);
     const Texts texts{std::string(30, 'x'), std::string(40, 'y'), std::string(50, 'z')};
@@ -161,8 +161,8 @@ TEST(EventQueueFileFormat, RemovalZeroesTheOldestAndEmptyingLeavesAFreshFile) {
 }
 
 TEST(EventQueueFileLoad, FilesLoadWhateverTheirFreeBytesHold) {
-    TempFolder folder("garbage");
-    const std::string path = folder.queuePath();
+    TempFolder folder("garbage", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     // Another writer's 8192-byte ring full of noise, holding P, then Q with its
     // length split across the end, then R.
     std::mt19937 random(7);
@@ -185,8 +185,8 @@ TEST(EventQueueFileLoad, FilesLoadWhateverTheirFreeBytesHold) {
 }
 
 TEST(EventQueueFileLoad, EntriesOfAnyLengthRoundTrip) {
-    TempFolder folder("lengths");
-    const std::string path = folder.queuePath();
+    TempFolder folder("lengths", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     // 4076 bytes fill a fresh ring exactly; the others exceed any fixed buffer.
     const Texts texts{std::string(4076, 'f'), "1", std::string(9000, 'n'), std::string(70000, 's')};
     {
@@ -205,8 +205,8 @@ TEST(EventQueueFileLoad, EntriesOfAnyLengthRoundTrip) {
 }
 
 TEST(EventQueueFileLoad, ManyEntriesLoadAcrossTheRingsEndAndAShortFile) {
-    TempFolder folder("many");
-    const std::string path = folder.queuePath();
+    TempFolder folder("many", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     auto text = [](int n) {
         return std::to_string(n) + std::string(250, static_cast<char>('a' + n % 26));
     };
@@ -233,8 +233,8 @@ TEST(EventQueueFileLoad, ManyEntriesLoadAcrossTheRingsEndAndAShortFile) {
 }
 
 TEST(EventQueueFileLoad, TheOpenFileNoLongerMatchesOnceDeletedReplacedOrCut) {
-    TempFolder folder("disk");
-    const std::string path = folder.queuePath();
+    TempFolder folder("disk", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     const auto opened = [&] {
         auto file = std::make_unique<EventQueueFile>(path);
         EXPECT_EQ(file->open(), Result::Ready);
@@ -287,8 +287,8 @@ TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {
         {"last position off the chain", withEntries(ring(4096, 2, 16, 16), 16, {"ab", "cd"})},
         {"entry past the end on disk", pastDisk},
     };
-    TempFolder folder("unsound");
-    const std::string path = folder.queuePath();
+    TempFolder folder("unsound", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     for (const auto& [name, image] : cases) {
         SCOPED_TRACE(name);
         writeBytes(path, image);
@@ -307,8 +307,8 @@ TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {
 }
 
 TEST(EventQueueFileLoad, AFileThatCannotBeOpenedIsLeftAlone) {
-    TempFolder folder("unavailable");
-    const std::string path = folder.queuePath();
+    TempFolder folder("unavailable", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
     fs::create_directory(path);  // cannot be opened as a file, even by root
     EventQueueFile file(path);
     EXPECT_EQ(file.open(), Result::Unavailable);
@@ -318,7 +318,7 @@ TEST(EventQueueFileLoad, AFileThatCannotBeOpenedIsLeftAlone) {
     EXPECT_FALSE(file.recreate());
     EXPECT_TRUE(fs::is_directory(path));
 
-    EventQueueFile nowhere((folder.path() / "missing" / ".event_queue").string());
+    EventQueueFile nowhere((fs::path(folder.file("missing")) / ".event_queue").string());
     EXPECT_EQ(nowhere.open(), Result::Unavailable);
-    EXPECT_FALSE(fs::exists(folder.path() / "missing"));
+    EXPECT_FALSE(fs::exists(folder.file("missing")));
 }

@@ -1,42 +1,17 @@
-// Helpers shared by the queue file's tests: private temporary folders, raw
-// file images and loading a file as a fresh process would.
+// Helpers shared by the queue file's tests: raw file images and the ring
+// states they make (temporary folders and loading a file come from support/).
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "queue/event_queue_file.h"
+#include "support/save_folder.h"
+#include "support/temp_folder.h"
 
 namespace Corvex::Tracking::Testing {
-
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& name)
-        : folder(std::filesystem::temp_directory_path() /
-                 ("corvex_queue_file_" + name + "_" + std::to_string(::getpid()))) {
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string queuePath() const { return (folder / ".event_queue").string(); }
-    const std::filesystem::path& path() const { return folder; }
-
-private:
-    std::filesystem::path folder;
-};
 
 inline std::string readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -82,17 +57,6 @@ inline std::string entryBytes(const std::string& text) {
     std::string bytes(4, '\0');
     putInt(bytes, 0, static_cast<int64_t>(text.size()));
     return bytes + text;
-}
-
-// The texts a new EventQueueFile reads from the path, or nothing when it does
-// not open as a sound file.
-inline std::optional<std::vector<std::string>> loadTexts(const std::string& path) {
-    EventQueueFile file(path);
-    if (file.open() != EventQueueFile::OpenResult::Ready) return std::nullopt;
-    std::vector<std::string> texts;
-    const auto result = file.readEntries([&](std::string&& text) { texts.push_back(text); });
-    if (result != EventQueueFile::ReadResult::Ok) return std::nullopt;
-    return texts;
 }
 
 // A 4096-byte ring holding SPLIT_B at 2020 and SPLIT_C at 4094: SPLIT_C's

@@ -49,9 +49,9 @@ TEST(QueueManagerPool, SteadyStreamReusesRecordsOnceWarm) {
 }
 
 TEST(QueueManagerPool, WarmStreamOfOneKindAllocatesNothingPerEvent) {
-    TempFolder folder("warm");
+    TempFolder folder("warm", TempFolder::Create::Now);
     ScriptedSender sender;
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
     // Inputs made beforehand, so that only the queue's own work is counted.
     std::vector<std::string> ids;
     for (int i = 0; i < 2000; ++i)
@@ -82,12 +82,12 @@ TEST(QueueManagerPool, WarmStreamOfOneKindAllocatesNothingPerEvent) {
 }
 
 TEST(QueueManagerPool, RecordsCutAtLoadBecomeSpares) {
-    TempFolder folder("pool");
+    TempFolder folder("pool", TempFolder::Create::Now);
     std::vector<std::string> texts;
     for (int i = 0; i < 1500; ++i) texts.push_back(eventText("e" + std::to_string(i)));
-    writeBytes(folder.queuePath(), imageOf(texts, 4096 * 128));
+    writeBytes(folder.file(".event_queue"), imageOf(texts, 4096 * 128));
     ScriptedSender sender;
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
     ASSERT_EQ(queue.pendingCount(), 1000);
 
     std::vector<std::unique_ptr<TrackingEvent>> taken;
@@ -116,9 +116,9 @@ TEST(QueueManagerPool, QueuedEventCostsLessThanOneKilobyte) {
 }
 
 TEST(QueueManagerPool, BurstOfLargeEventsLeavesNoHeapBehindOnceDelivered) {
-    TempFolder folder("burst");
+    TempFolder folder("burst", TempFolder::Create::Now);
     ScriptedSender sender;
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
     const int64_t before = liveHeapBytes();
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(enqueueNew(queue, "e" + std::to_string(i), 100000));
     ASSERT_TRUE(queue.startWorker());

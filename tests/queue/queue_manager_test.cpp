@@ -25,10 +25,10 @@ std::vector<std::string> numberedIds(int from, int to) {
 }  // namespace
 
 TEST(QueueManagerQueue, RefusesEventsBeyondTheCapAndUnserialisableOnes) {
-    TempFolder folder("cap");
+    TempFolder folder("cap", TempFolder::Create::Now);
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
         for (int i = 0; i < QueueManager::MAX_PENDING; ++i) {
             ASSERT_TRUE(enqueueNew(queue, "e" + std::to_string(i)));
         }
@@ -46,19 +46,19 @@ TEST(QueueManagerQueue, RefusesEventsBeyondTheCapAndUnserialisableOnes) {
         // The refused record went back to the pool.
         EXPECT_EQ(queue.acquireEvent().get(), refused);
     }
-    EXPECT_EQ(savedIds(folder.queuePath()), numberedIds(1, QueueManager::MAX_PENDING));
+    EXPECT_EQ(savedIds(folder.file(".event_queue")), numberedIds(1, QueueManager::MAX_PENDING));
 }
 
 TEST(QueueManagerLoad, LoadsSavedEntriesOfAnyLengthInOrder) {
-    TempFolder folder("reload");
+    TempFolder folder("reload", TempFolder::Create::Now);
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
         EXPECT_TRUE(enqueueNew(queue, "small"));
         EXPECT_TRUE(enqueueNew(queue, "large", 20000));  // above any fixed read buffer
         EXPECT_TRUE(enqueueNew(queue, "last"));
     }
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
     ASSERT_EQ(queue.pendingCount(), 3);
     ASSERT_TRUE(queue.startWorker());
     ASSERT_TRUE(sender.waitForBatches(1));
@@ -70,16 +70,16 @@ TEST(QueueManagerLoad, LoadsSavedEntriesOfAnyLengthInOrder) {
 }
 
 TEST(QueueManagerLoad, KeepsTheNewestThousandOfALongFile) {
-    TempFolder folder("long");
+    TempFolder folder("long", TempFolder::Create::Now);
     std::vector<std::string> texts;
     for (int i = 0; i < 1500; ++i) texts.push_back(eventText("e" + std::to_string(i)));
-    writeBytes(folder.queuePath(), imageOf(texts, 4096 * 128));
+    writeBytes(folder.file(".event_queue"), imageOf(texts, 4096 * 128));
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
         EXPECT_EQ(queue.pendingCount(), 1000);
     }
-    EXPECT_EQ(savedIds(folder.queuePath()), numberedIds(500, 1500));
+    EXPECT_EQ(savedIds(folder.file(".event_queue")), numberedIds(500, 1500));
 }
 
 // Each image is unsound; loading must give an empty queue on a fresh file
@@ -99,69 +99,70 @@ TEST(QueueManagerLoad, ReplacesCorruptFilesWithAFreshOne) {
     };
     for (const auto& [name, spoil] : faults) {
         SCOPED_TRACE(name);
-        TempFolder folder("corrupt");
+        TempFolder folder("corrupt", TempFolder::Create::Now);
         std::string image = imageOf({good, good, good});
         spoil(image);
-        writeBytes(folder.queuePath(), image);
+        writeBytes(folder.file(".event_queue"), image);
         ScriptedSender sender;
         {
-            QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+            QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
             EXPECT_EQ(queue.pendingCount(), 0);
             EXPECT_TRUE(enqueueNew(queue, "after"));
         }
-        EXPECT_EQ(readBytes(folder.queuePath()).size(), 4096u);
-        EXPECT_EQ(savedIds(folder.queuePath()), std::vector<std::string>{"after"});
+        EXPECT_EQ(readBytes(folder.file(".event_queue")).size(), 4096u);
+        EXPECT_EQ(savedIds(folder.file(".event_queue")), std::vector<std::string>{"after"});
     }
 }
 
 TEST(QueueManagerLoad, DropsOnlyUnparsableEntriesAndRewritesTheFile) {
-    TempFolder folder("unparsable");
-    writeBytes(folder.queuePath(),
+    TempFolder folder("unparsable", TempFolder::Create::Now);
+    writeBytes(folder.file(".event_queue"),
                imageOf({eventText("a"), "not json", eventText("b"), R"({"eId":5})", "[1,2]",
                         eventText("c") + std::string(1, '\0') + "tail", eventText("d")}));
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
         EXPECT_EQ(queue.pendingCount(), 3);
         // The rewritten file is in step: a removal takes exactly the oldest.
         queue.retireOldest(1);
         EXPECT_TRUE(enqueueNew(queue, "e"));
     }
-    EXPECT_EQ(loadTexts(folder.queuePath()),
+    EXPECT_EQ(loadTexts(folder.file(".event_queue")),
               (std::vector<std::string>{eventText("b"), eventText("d"), eventText("e")}));
 }
 
 TEST(QueueManagerLoad, LeavesAFileItCannotOpenAlone) {
-    TempFolder folder("unavailable");
+    TempFolder folder("unavailable", TempFolder::Create::Now);
     // A folder where the file should be: it exists but cannot be opened.
-    fs::create_directory(folder.queuePath());
-    fs::create_directory(folder.path() / ".event_queue" / "keep");
+    fs::create_directory(folder.file(".event_queue"));
+    fs::create_directory(fs::path(folder.file(".event_queue")) / "keep");
     ScriptedSender sender;
-    QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
     EXPECT_TRUE(enqueueNew(queue, "a"));
     EXPECT_TRUE(enqueueNew(queue, "b"));
     queue.retireOldest(1);
     EXPECT_EQ(queue.pendingCount(), 1);
-    EXPECT_TRUE(fs::is_directory(folder.path() / ".event_queue" / "keep"));
+    EXPECT_TRUE(fs::is_directory(fs::path(folder.file(".event_queue")) / "keep"));
 }
 
 TEST(QueueManagerLoad, SecondQueueOnAFolderWorksInMemoryOnly) {
-    TempFolder folder("twowriters");
+    TempFolder folder("twowriters", TempFolder::Create::Now);
     ScriptedSender sender;
     {
-        QueueManager owner(quickSettings(), nullptr, &sender, folder.path().string());
-        QueueManager second(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager owner(quickSettings(), nullptr, &sender, folder.path());
+        QueueManager second(quickSettings(), nullptr, &sender, folder.path());
         EXPECT_TRUE(enqueueNew(owner, "mine"));
         EXPECT_TRUE(enqueueNew(second, "theirs"));
         EXPECT_EQ(second.pendingCount(), 1);
         second.retireOldest(1);
         EXPECT_TRUE(enqueueNew(owner, "mine too"));
     }
-    EXPECT_TRUE(fs::exists(folder.queuePath() + ".lock"));
+    EXPECT_TRUE(fs::exists(folder.file(".event_queue") + ".lock"));
     // Once the owner is gone the next queue takes the lock and the file.
-    QueueManager next(quickSettings(), nullptr, &sender, folder.path().string());
+    QueueManager next(quickSettings(), nullptr, &sender, folder.path());
     EXPECT_EQ(next.pendingCount(), 2);
-    EXPECT_EQ(savedIds(folder.queuePath()), (std::vector<std::string>{"mine", "mine too"}));
+    EXPECT_EQ(savedIds(folder.file(".event_queue")),
+              (std::vector<std::string>{"mine", "mine too"}));
 }
 
 #ifndef _WIN32  // no file size limit to set on Windows
@@ -183,10 +184,10 @@ private:
 };
 
 TEST(QueueManagerFile, RebuildsTheFileFromMemoryAfterFailedWrites) {
-    TempFolder folder("streamerrors");
+    TempFolder folder("streamerrors", TempFolder::Create::Now);
     ScriptedSender sender;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
         EXPECT_TRUE(enqueueNew(queue, "a"));
         EXPECT_TRUE(enqueueNew(queue, "b"));
         {
@@ -197,7 +198,7 @@ TEST(QueueManagerFile, RebuildsTheFileFromMemoryAfterFailedWrites) {
         }
         // The file lacks c and d; the next operation writes the pending list.
         queue.retireOldest(1);
-        EXPECT_EQ(savedIds(folder.queuePath()), (std::vector<std::string>{"b", "c", "d"}));
+        EXPECT_EQ(savedIds(folder.file(".event_queue")), (std::vector<std::string>{"b", "c", "d"}));
         {
             FileSizeLimit failing;
             queue.retireOldest(2);
@@ -206,6 +207,6 @@ TEST(QueueManagerFile, RebuildsTheFileFromMemoryAfterFailedWrites) {
         EXPECT_EQ(queue.pendingCount(), 2);
         EXPECT_TRUE(enqueueNew(queue, "f"));
     }
-    EXPECT_EQ(savedIds(folder.queuePath()), (std::vector<std::string>{"d", "e", "f"}));
+    EXPECT_EQ(savedIds(folder.file(".event_queue")), (std::vector<std::string>{"d", "e", "f"}));
 }
 #endif

@@ -132,13 +132,13 @@ TEST(QueueManagerFlush, FailedBatchStaysAtTheFront) {
 }
 
 TEST(QueueManagerFlush, ProducersOnManyThreadsLoseNothingWhileBatchesGoOut) {
-    TempFolder folder("producers");
+    TempFolder folder("producers", TempFolder::Create::Now);
     ScriptedSender sender;
     sender.script({Failed, Succeeded, Failed});
     constexpr int PRODUCERS = 4;
     constexpr int EACH = 150;
     {
-        QueueManager queue(quickSettings(), nullptr, &sender, folder.path().string());
+        QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
         ASSERT_TRUE(queue.startWorker());
         std::vector<std::thread> producers;
         for (int p = 0; p < PRODUCERS; ++p) {
@@ -155,7 +155,7 @@ TEST(QueueManagerFlush, ProducersOnManyThreadsLoseNothingWhileBatchesGoOut) {
     // Delivered batches, then what is still saved: every event exactly once,
     // each producer's events in the order it queued them.
     std::vector<std::string> seen = sender.deliveredIds();
-    const auto saved = savedIds(folder.queuePath());
+    const auto saved = savedIds(folder.file(".event_queue"));
     seen.insert(seen.end(), saved.begin(), saved.end());
     ASSERT_EQ(seen.size(), size_t{PRODUCERS * EACH});
     std::vector<int> next(PRODUCERS, 0);
@@ -168,13 +168,13 @@ TEST(QueueManagerFlush, ProducersOnManyThreadsLoseNothingWhileBatchesGoOut) {
 // Stopping interrupts the sender's back-off; the interrupted batch stays
 // queued and saved.
 TEST(QueueManagerStop, StopDuringBackOffReturnsPromptlyAndKeepsTheBatch) {
-    TempFolder folder("backoff");
+    TempFolder folder("backoff", TempFolder::Create::Now);
     ScriptedSender sender;
     sender.setBackOff(20000);
     {
         InitializationData settings = quickSettings();
         settings.QueueCheckInterval = 20000;
-        QueueManager queue(settings, nullptr, &sender, folder.path().string());
+        QueueManager queue(settings, nullptr, &sender, folder.path());
         enqueueIds(queue, 3);
         ASSERT_TRUE(queue.startWorker());
         ASSERT_TRUE(sender.waitForSendStart());
@@ -185,11 +185,11 @@ TEST(QueueManagerStop, StopDuringBackOffReturnsPromptlyAndKeepsTheBatch) {
         EXPECT_EQ(sender.status, Idle);
         EXPECT_EQ(queue.pendingCount(), 3);
     }
-    EXPECT_EQ(savedIds(folder.queuePath()), (std::vector<std::string>{"e0", "e1", "e2"}));
+    EXPECT_EQ(savedIds(folder.file(".event_queue")), (std::vector<std::string>{"e0", "e1", "e2"}));
 }
 
 TEST(QueueManagerStop, StopAndStartLoseNothingAndSendNothingTwice) {
-    TempFolder folder("restart");
+    TempFolder folder("restart", TempFolder::Create::Now);
     ScriptedSender sender;
     InitializationData settings = quickSettings();
     // A long pause: each stop below lands after a send has returned and
@@ -198,7 +198,7 @@ TEST(QueueManagerStop, StopAndStartLoseNothingAndSendNothingTwice) {
     settings.FlushSendSize = 4;
     std::vector<std::string> expected;
     {
-        QueueManager queue(settings, nullptr, &sender, folder.path().string());
+        QueueManager queue(settings, nullptr, &sender, folder.path());
         for (int round = 0; round < 4; ++round) {
             // Enqueued while stopped: kept in memory and in the file.
             for (int i = 0; i < 3; ++i) {
@@ -216,7 +216,7 @@ TEST(QueueManagerStop, StopAndStartLoseNothingAndSendNothingTwice) {
         EXPECT_EQ(queue.pendingCount(), 1);
     }
     std::vector<std::string> delivered = sender.deliveredIds();
-    const auto saved = savedIds(folder.queuePath());
+    const auto saved = savedIds(folder.file(".event_queue"));
     delivered.insert(delivered.end(), saved.begin(), saved.end());
     EXPECT_EQ(delivered, expected);
 }

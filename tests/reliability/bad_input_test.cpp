@@ -22,10 +22,10 @@
 #include <set>
 #include <thread>
 
-#include "core/temp_folder.h"
 #include "base/utf8.h"
 #include "reliability/export_table.h"
-#include "reliability/save_folder_check.h"
+#include "support/save_folder.h"
+#include "support/temp_folder.h"
 #include "support/tracking_service.h"
 
 using namespace Corvex::Tracking::Testing;

@@ -15,11 +15,10 @@
 #include <thread>
 
 #include "api/manager_handle.h"
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "queue/queue_manager.h"
-#include "reliability/save_folder_check.h"
-#include "support/tracking_service.h"
+#include "support/save_folder.h"
+#include "support/service_fixture.h"
 
 using namespace Corvex::Tracking::Testing;
 using namespace std::chrono_literals;
@@ -57,14 +56,11 @@ private:
     bool mounted = false;
 };
 
-class DiskFaults : public ::testing::Test {
+class DiskFaults : public ServiceFixture {
 protected:
-    TempFolder folder{"disk_faults"};
-    TrackingService service;
-
     void SetUp() override {
-        std::filesystem::create_directories(folder.path());
-        service.start();
+        folder.create();
+        ServiceFixture::SetUp();
     }
 
     // With holdEvents the config id stays empty, so that nothing is sent and
@@ -77,11 +73,7 @@ protected:
         InitializationData_SetSendDelay(config, 10);
         InitializationData_SetInitialRetryInterval(config, 5);
         InitializationData_SetCustomConfigId(config, holdEvents ? 1 : 0);
-        TrackingManager* manager = TrackingManager_Create("key", "secret", config);
-        InitializationData_Destroy(config);
-        TrackingManager_SetSendProxy(manager, service.proxyUrl().c_str());
-        TrackingManager_SetSendCertificateAuthority(manager, service.caFile().c_str());
-        return manager;
+        return createManager("key", "secret", config);
     }
 
     static void trackNumbered(TrackingManager* manager, int from, int to) {
@@ -92,36 +84,26 @@ protected:
         return managerOf(manager)->queue().pendingCount();
     }
 
-    // The numbers of the numbered events the service accepted, in order.
-    std::vector<int> deliveredNumbers() {
+    // The numbers of the numbered events among these, in order.
+    static std::vector<int> numbersOf(const std::vector<json>& events) {
         std::vector<int> numbers;
-        for (const auto& request : service.requests()) {
-            const json body = json::parse(request.body);
-            for (const json& event : body["subMessages"]) {
-                if (event["eventName"] == "numbered") numbers.push_back(event["value"]["value"]);
-            }
+        for (const json& event : events) {
+            if (event["eventName"] == "numbered") numbers.push_back(event["value"]["value"]);
         }
         return numbers;
     }
 
-    bool waitForDelivered(size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (deliveredNumbers().size() < count) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(10ms);
-        }
-        return true;
+    std::vector<int> deliveredNumbers() const { return numbersOf(deliveredEvents()); }
+
+    bool waitForDelivered(size_t count) const {
+        return waitUntil([&] { return deliveredNumbers().size() >= count; });
     }
 
     // The numbers of the numbered events saved in a folder, in order.
     static std::vector<int> savedNumbers(const std::string& saveFolder) {
         const SaveFolderReport report = inspectSaveFolder(saveFolder);
         EXPECT_EQ(report.problems, "");
-        std::vector<int> numbers;
-        for (const json& event : report.events) {
-            if (event["eventName"] == "numbered") numbers.push_back(event["value"]["value"]);
-        }
-        return numbers;
+        return numbersOf(report.events);
     }
 
     static std::vector<int> range(int from, int to) {

@@ -40,7 +40,7 @@
 #include <utility>
 #include <vector>
 
-#include "reliability/save_folder_check.h"
+#include "support/save_folder.h"
 
 extern char** environ;
 

@@ -15,12 +15,11 @@
 #include <thread>
 
 #include "api/manager_handle.h"
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "queue/queue_manager.h"
 #include "reliability/export_addresses.h"
-#include "reliability/save_folder_check.h"
-#include "support/tracking_service.h"
+#include "support/save_folder.h"
+#include "support/service_fixture.h"
 
 using namespace Corvex::Tracking::Testing;
 using namespace std::chrono_literals;
@@ -67,14 +66,12 @@ void trackEveryKind(const std::vector<ExportEntry>& exports, TrackingManager* ma
     }
 }
 
-class Stress : public ::testing::Test {
+class Stress : public ServiceFixture {
 protected:
-    TempFolder folder{"stress"};
-    TrackingService service;
     std::vector<Reply> replies = mixedReplies(300);
 
     void SetUp() override {
-        service.start();
+        ServiceFixture::SetUp();
         service.setScript(replies, Reply{200});
     }
 
@@ -87,15 +84,11 @@ protected:
         InitializationData_SetMaxRetries(config, 2);
         InitializationData_SetFlushSendSize(config, 500);
         InitializationData_SetUserId(config, "alice");
-        TrackingManager* manager = TrackingManager_Create("stress", "secret", config);
-        InitializationData_Destroy(config);
-        TrackingManager_SetSendProxy(manager, service.proxyUrl().c_str());
-        TrackingManager_SetSendCertificateAuthority(manager, service.caFile().c_str());
-        return manager;
+        return createManager("stress", "secret", config);
     }
 
     // Every event of every request the service answered with a 2xx.
-    std::vector<json> deliveredEvents() {
+    std::vector<json> eventsAnsweredOk() {
         std::vector<json> events;
         const auto requests = service.requests();
         for (size_t i = 0; i < requests.size(); ++i) {
@@ -183,7 +176,7 @@ TEST_F(Stress, EightThreadsTrackWhileAnotherDrivesTheLifecycle) {
 
     ASSERT_GT(accepted.size(), 0u);
     std::map<std::string, int> copies;
-    for (const json& event : deliveredEvents()) {
+    for (const json& event : eventsAnsweredOk()) {
         EXPECT_EQ(eventProblem(event), "");
         const auto found = accepted.find(event["eId"].get<std::string>());
         if (found == accepted.end()) continue;

@@ -10,10 +10,10 @@
 #include <chrono>
 #include <thread>
 
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "delivery/http_sender.h"
 #include "platform/platform.h"
+#include "support/temp_folder.h"
 
 using namespace Corvex::Tracking;
 using namespace Corvex::Tracking::Collector;

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "collector/event_report.h"
-#include "core/temp_folder.h"
 #include "platform/platform.h"
+#include "support/temp_folder.h"
 
 using namespace Corvex::Tracking;
 using namespace Corvex::Tracking::Collector;

@@ -14,12 +14,12 @@
 #include <memory>
 #include <string>
 
-#include "core/temp_folder.h"
 #include "platform/platform.h"
 #include "service/certificate_authority.h"
 #include "service/connect_proxy.h"
 #include "service/host_certificates.h"
 #include "service/service_endpoint.h"
+#include "support/temp_folder.h"
 
 using namespace Corvex::Tracking::Service;
 using Corvex::Tracking::Testing::TempFolder;

@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "collector/collector_service.h"
-#include "core/temp_folder.h"
 #include "corvex/tracking.h"
 #include "platform/platform.h"
+#include "support/temp_folder.h"
 
 extern char** environ;
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/utf8.h"
 #include "collector/basic_credentials.h"
 #include "collector/web_page.h"
-#include "base/utf8.h"
 #include "platform/platform.h"
 #include "service/certificate_authority.h"
 #include "service/connect_proxy.h"

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/temp_folder.h"
 #include "support/service_program.h"
+#include "support/temp_folder.h"
 
 using corvex::AdPlacement;
 using corvex::AdPlacementType;
