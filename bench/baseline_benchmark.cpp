@@ -1,5 +1,6 @@
 // What the Track call is compared with, on the same event text: making the
-// text, the floor of one write() to a file (back to back, and once per
+// text, the queue file format's floor of two positioned writes, the floor of
+// one write() to a file (back to back, and once per
 // millisecond like the paced calls), and a row insert into SQLite the
 // way a database-backed tracking library stores events (one connection, one
 // prepared INSERT), in WAL mode with synchronous=NORMAL and with the default
@@ -8,6 +9,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "benchmarks.h"
@@ -87,6 +89,44 @@ void writeFloor(benchmark::State& state, bool paced) {
     if (failed) state.SkipWithError("a write failed");
 }
 
+// The floor of an accepted event in the queue file's format: the entry with
+// its big-endian length at the tail, then the 16-byte header at offset 0 that
+// commits it. An untimed round first, so that the timed ones write over
+// blocks the file already has, as the ring does once it has grown.
+void ringFloor(benchmark::State& state) {
+    const std::string text = levelEvent().toJsonText();
+    Testing::TempFolder folder("bench_ring", Testing::TempFolder::Create::Now);
+    const int fd = ::open(folder.file("ring").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        state.SkipWithError("cannot open the file");
+        return;
+    }
+    std::string entry(4, '\0');
+    for (int i = 0; i < 4; ++i) entry[i] = static_cast<char>(text.size() >> (24 - 8 * i));
+    entry += text;
+    char header[16] = {};
+    off_t tail = 16;
+    int32_t count = 0;
+    bool failed = false;
+    const auto call = [&] {
+        failed |=
+            ::pwrite(fd, entry.data(), entry.size(), tail) != static_cast<ssize_t>(entry.size());
+        tail += static_cast<off_t>(entry.size());
+        ++count;
+        std::memcpy(header + 4, &count, sizeof count);
+        failed |= ::pwrite(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header);
+    };
+    const auto rewind = [&] {
+        tail = 16;
+        count = 0;
+    };
+    for (int i = 0; i < 900; ++i) call();
+    rewind();
+    timeRounds(state, 900, false, call, rewind);
+    ::close(fd);
+    if (failed) state.SkipWithError("a write failed");
+}
+
 enum class Journal { Wal, Default };
 
 void sqliteInsert(benchmark::State& state, Journal journal, int roundCalls) {
@@ -125,6 +165,10 @@ void sqliteInsert(benchmark::State& state, Journal journal, int roundCalls) {
 
 void registerBaselineBenchmarks() {
     benchmark::RegisterBenchmark("EventText", eventText)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Baseline/RingWrites", ringFloor)
+        ->Iterations(40)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Baseline/Write", writeFloor, false)
         ->Iterations(40)
         ->UseManualTime()

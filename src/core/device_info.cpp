@@ -1,8 +1,8 @@
 #include "core/device_info.h"
 
 #include <array>
-#include <mutex>
 #include <random>
+#include <type_traits>
 
 #include "platform/platform.h"
 
@@ -22,9 +22,11 @@ std::string localIpAddress() {
 
 namespace {
 
-// One generator for the process, seeded once from several words of the
-// random device so that installations do not share id sequences, and guarded
-// because events are made on any host thread.
+// One generator per thread, so that Track calls on several threads never
+// wait for each other here; each is seeded once from several words of the
+// random device, so that neither threads nor installations share sequences.
+// Trivially destructible, so a thread that ends after the library is
+// unloaded runs none of its code.
 class UuidGenerator {
 public:
     UuidGenerator() {
@@ -38,10 +40,7 @@ public:
     // Writes a new UUID text over `text`.
     void next(std::string& text) {
         std::array<uint32_t, 5> draws{};
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            for (auto& draw : draws) draw = engine();
-        }
+        for (auto& draw : draws) draw = engine();
         // 31 free digits take 4 bits each from the first four draws (a 32-bit
         // draw holds eight uniform digits); the variant digit takes 2 bits of
         // the fifth.
@@ -67,12 +66,13 @@ public:
     }
 
 private:
-    std::mutex mutex;
     std::mt19937 engine;
 };
 
+static_assert(std::is_trivially_destructible_v<UuidGenerator>);
+
 UuidGenerator& generator() {
-    static UuidGenerator instance;
+    thread_local UuidGenerator instance;
     return instance;
 }
 

@@ -136,6 +136,7 @@ void TrackingManager::openSession() {
         lastActiveTimeMs = now;
         currentSessionId = makeUuid();
         event = queueManager->acquireEvent();
+        makeUuid(event->eId);
         stampLocked(*event, firstOpen ? Catalogue::FIRST_OPEN : Catalogue::OPEN, now);
         firstOpen = false;
         sessionConfigId = configId;
@@ -224,7 +225,6 @@ std::string TrackingManager::sessionId() const {
 // Assignments into the record's strings reuse their buffers, so a recycled
 // record is stamped without allocating.
 void TrackingManager::stampLocked(TrackingEvent& event, std::string_view name, int64_t now) const {
-    makeUuid(event.eId);
     event.timeInMs = now;
     event.eventName.assign(name.data(), name.size());
     event.id = currentSessionId;
@@ -235,6 +235,9 @@ void TrackingManager::stampLocked(TrackingEvent& event, std::string_view name, i
 std::unique_ptr<TrackingEvent> TrackingManager::createEvent(std::string_view name,
                                                             bool resetValue) {
     std::unique_ptr<TrackingEvent> event = queueManager->acquireEvent();
+    // Made before the identity mutex, which other threads' calls and the
+    // worker wait for.
+    makeUuid(event->eId);
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         stampLocked(*event, name, clock());
@@ -249,6 +252,7 @@ bool TrackingManager::enqueue(std::unique_ptr<TrackingEvent> event) {
 
 void TrackingManager::trackBootStart() {
     std::unique_ptr<TrackingEvent> event = queueManager->acquireEvent();
+    makeUuid(event->eId);
     {
         std::lock_guard<std::mutex> lock(stateMutex);
         bootStartTimeMs = clock();
@@ -260,6 +264,7 @@ void TrackingManager::trackBootStart() {
 
 void TrackingManager::trackBootEnd() {
     std::unique_ptr<TrackingEvent> event = queueManager->acquireEvent();
+    makeUuid(event->eId);
     int64_t bootTime = 0;
     {
         std::lock_guard<std::mutex> lock(stateMutex);

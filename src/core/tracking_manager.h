@@ -94,8 +94,8 @@ public:
 
 private:
     void openSession();
-    // Fills every field but the value from the identity of the moment;
-    // stateMutex must be held.
+    // Fills every field but the event's id (made before the lock) and the
+    // value from the identity of the moment; stateMutex must be held.
     void stampLocked(TrackingEvent& event, std::string_view name, int64_t now) const;
     static std::string defaultSavePath(const std::string& relative);
     static bool createDirectories(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "base/utf8.h"
 
@@ -35,9 +36,38 @@ void appendEscape(std::string& out, unsigned char c) {
     out.append(escape, sizeof escape);
 }
 
+// True when no byte of the text needs an escape or lies outside ASCII: most
+// texts of an event, checked eight bytes at a time.
+bool isPlainAscii(std::string_view text) {
+    constexpr uint64_t ONES = 0x0101010101010101;
+    constexpr uint64_t HIGH = 0x8080808080808080;
+    const auto hasZeroByte = [](uint64_t v) { return ((v - ONES) & ~v & HIGH) != 0; };
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, text.data() + i, sizeof word);
+        // Bytes at or above 0x80; then, all being below it, bytes below 0x20.
+        if ((word & HIGH) != 0 || ((word - ONES * 0x20) & ~word & HIGH) != 0 ||
+            hasZeroByte(word ^ (ONES * '"')) || hasZeroByte(word ^ (ONES * '\\'))) {
+            return false;
+        }
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void appendJsonString(std::string& out, std::string_view text) {
+    if (isPlainAscii(text)) {
+        out += '"';
+        out.append(text.data(), text.size());
+        out += '"';
+        return;
+    }
     if (!isValidUtf8(text)) {
         // The library itself reports the fault, with its exact message.
         out += json(std::string(text)).dump();

@@ -11,9 +11,16 @@ namespace Corvex::Tracking {
 // that refilling it allocates nothing; any other value is replaced.
 class Payload {
 public:
+    // The keys come in the object's own (sorted) order, so one pass over its
+    // members compares them.
     Payload(nlohmann::json& value, std::initializer_list<const char*> keys) : value(value) {
         bool same = value.is_object() && value.size() == keys.size();
-        for (auto key = keys.begin(); same && key != keys.end(); ++key) same = value.contains(*key);
+        if (same) {
+            auto key = keys.begin();
+            for (auto member = value.items().begin(); same && key != keys.end(); ++member, ++key) {
+                same = member.key() == *key;
+            }
+        }
         if (!same) value = nlohmann::json::object();
     }
 

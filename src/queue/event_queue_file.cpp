@@ -34,6 +34,27 @@ int32_t decode(const char* in) {
     return static_cast<int32_t>(v);
 }
 
+// The sum of the bytes, eight at a time: each word adds its byte pairs to
+// four 16-bit lanes, which 128 words cannot overflow.
+uint64_t byteSum(const char* data, size_t n) {
+    constexpr uint64_t LOW_BYTES = 0x00FF00FF00FF00FF;
+    uint64_t sum = 0;
+    size_t i = 0;
+    while (n - i >= 8) {
+        const size_t stop = i + std::min<size_t>((n - i) / 8, 128) * 8;
+        uint64_t lanes = 0;
+        for (; i < stop; i += 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, data + i, sizeof word);
+            lanes += (word & LOW_BYTES) + ((word >> 8) & LOW_BYTES);
+        }
+        sum +=
+            (lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) + ((lanes >> 32) & 0xFFFF) + (lanes >> 48);
+    }
+    for (; i < n; ++i) sum += static_cast<unsigned char>(data[i]);
+    return sum;
+}
+
 // The first ring length of the doubling series from 4096 that holds the bytes,
 // or 0 when none fits the header's fields.
 int64_t lengthFor(int64_t bytes) {
@@ -127,6 +148,7 @@ bool EventQueueFile::loadHeader() {
     entryCount = count;
     first = EntryRef{};
     last = EntryRef{};
+    checkFromLast(0);
     if (count == 0) return firstPosition == 0 && lastPosition == 0;
     if (firstPosition < HEADER_LENGTH || firstPosition >= length) return false;
 
@@ -148,7 +170,11 @@ bool EventQueueFile::loadHeader() {
         if (i == count - 1) last = EntryRef{position, entryLength};
         position = wrap(position + 4 + entryLength);
     }
-    return last.position == lastPosition;
+    if (last.position != lastPosition) return false;
+    entryBuffer.resize(4 + static_cast<size_t>(last.length));
+    if (!readRing(last.position, entryBuffer.data(), 4 + int64_t{last.length})) return false;
+    checkFromLast(byteSum(entryBuffer.data(), entryBuffer.size()));
+    return true;
 }
 
 EventQueueFile::ReadResult EventQueueFile::readEntries(
@@ -186,6 +212,9 @@ bool EventQueueFile::append(const char* data, int32_t length) {
     last = EntryRef{position, length};
     if (entryCount == 0) first = last;
     ++entryCount;
+    if (checkFrom == 0) checkFrom = position;
+    checkSum += byteSum(entryBuffer.data(), entryBuffer.size());
+    ++checkedEntries;
     return true;
 }
 
@@ -193,6 +222,8 @@ bool EventQueueFile::removeFirst(int32_t count) {
     if (state != State::Ready) return false;
     if (count <= 0) return true;
     if (count >= entryCount) return recreate();
+    // The read-back must not start in entries about to be zeroed.
+    if (count > entryCount - checkedEntries && !matchesDisk()) return fail();
 
     // Walks the removed entries' length fields to the new first entry.
     PieceReader reader(*this, first.position, usedBytes() - HEADER_LENGTH, file->size());
@@ -261,6 +292,12 @@ bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
     if (!file->open(path, false)) return false;
     entryCount = count;
     state = State::Ready;
+    uint64_t sum = 0;
+    if (count > 0) {
+        encode(scratch.data(), last.length);
+        sum = byteSum(scratch.data(), 4) + byteSum(texts.back().data(), texts.back().size());
+    }
+    checkFromLast(sum);
     return true;
 }
 
@@ -285,7 +322,35 @@ bool EventQueueFile::matchesDisk() {
     }
     // Asked of the open file rather than of the path: cheaper, and it also
     // tells when another file has taken the deleted one's name.
-    return file->namedSize() >= reach;
+    if (file->namedSize() < reach) return false;
+    if (checkFrom == 0) return true;
+    const int64_t end = wrap(last.position + 4 + last.length);
+    const int64_t n =
+        end > checkFrom ? end - checkFrom : end - HEADER_LENGTH + ringLength - checkFrom;
+    // Read in pieces into the scratch buffer, so a check holds no memory.
+    const int64_t newestFrom = n - (4 + int64_t{last.length});
+    uint64_t sum = 0;
+    uint64_t newestSum = 0;
+    for (int64_t offset = 0; offset < n;) {
+        const int64_t piece = std::min<int64_t>(n - offset, static_cast<int64_t>(scratch.size()));
+        if (!readRing(checkFrom + offset, scratch.data(), piece)) return false;
+        sum += byteSum(scratch.data(), static_cast<size_t>(piece));
+        const int64_t from = std::max(newestFrom, offset);
+        if (from < offset + piece) {
+            newestSum += byteSum(scratch.data() + (from - offset),
+                                 static_cast<size_t>(offset + piece - from));
+        }
+        offset += piece;
+    }
+    if (sum != checkSum) return false;
+    checkFromLast(newestSum);
+    return true;
+}
+
+void EventQueueFile::checkFromLast(uint64_t sum) {
+    checkFrom = entryCount > 0 ? last.position : 0;
+    checkSum = entryCount > 0 ? sum : 0;
+    checkedEntries = entryCount > 0 ? 1 : 0;
 }
 
 int32_t EventQueueFile::elementCount() const {
@@ -371,6 +436,8 @@ bool EventQueueFile::growFor(int32_t length) {
         newLength *= 2;
     }
     if (newLength > MAX_LENGTH) return false;
+    // The copy below moves entries the read-back covers: it is done first.
+    if (!matchesDisk()) return fail();
 
     int64_t lastPosition = last.position;
     if (entryCount > 0) {
@@ -389,6 +456,8 @@ bool EventQueueFile::growFor(int32_t length) {
     if (!writeHeader(newLength, entryCount, first.position, lastPosition)) return fail();
     ringLength = newLength;
     last.position = lastPosition;
+    // The copy kept the newest entry's bytes, which the read-back starts at.
+    if (entryCount > 0) checkFrom = last.position;
     return true;
 }
 

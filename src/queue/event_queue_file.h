@@ -59,10 +59,12 @@ public:
     // True from an open that reached the file (Ready or Corrupt) until close.
     bool isOpen() const;
     // False unless the file is Ready, still has a name (the open file, not
-    // whatever now bears its path) and reaches as far as the entries do.
-    // Another program may delete the file
-    // or cut it short while it is open; appending to it then would leave a
-    // file that loads without the entries before, so the owner rewrites it.
+    // whatever now bears its path), reaches as far as the entries do, and
+    // reads back unchanged from the newest entry at the previous check on
+    // (a cut that later appends extended again reads as zeros there).
+    // Another program may delete the file or cut it short while it is open;
+    // appending to it then would leave a file that loads without the entries
+    // before, so the owner rewrites it.
     bool matchesDisk();
     int32_t elementCount() const;
     int32_t fileLength() const;
@@ -95,6 +97,8 @@ private:
     int64_t wrap(int64_t position) const;
     int64_t usedBytes() const;
     bool growFor(int32_t length);
+    // Starts the next read-back at the newest entry, whose bytes sum to sum.
+    void checkFromLast(uint64_t sum);
 
     std::array<char, 4096> scratch{};
     // One entry as written: its length field, then its text.
@@ -107,6 +111,12 @@ private:
     int32_t entryCount = 0;
     EntryRef first;
     EntryRef last;
+    // The ring from checkFrom to the newest entry's end, summed byte by byte:
+    // the newest entry at the last check and every entry appended since. A
+    // hole left by a cut reads as zeros, which lowers the sum.
+    int64_t checkFrom = 0;  // 0: nothing to read back
+    uint64_t checkSum = 0;
+    int32_t checkedEntries = 0;  // entries from checkFrom on
 };
 
 }  // namespace Corvex::Tracking

@@ -1,6 +1,7 @@
 #include "queue/queue_manager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string_view>
 
@@ -17,6 +18,12 @@ namespace {
 // Keeps a queued text's buffer close to its size. A record refilled with a
 // text of about the same length reuses the buffer without allocating, and a
 // waiting event does not hold the doubled buffer that growing it left.
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void trimQueuedText(std::string& text) {
     const size_t spare = text.size() / 8 + 16;
     if (text.capacity() <= text.size() + 2 * spare) return;
@@ -166,46 +173,59 @@ bool QueueManager::enqueue(std::unique_ptr<TrackingEvent> event) {
     }
     pending.push_back(std::move(event));
     ++count;
+    // A failed append is mended at once: the file is written anew from memory.
     if (queueFile) {
-        fileInStep = fileUsable()
-                         ? queueFile->append(text.data(), static_cast<int32_t>(text.size()))
-                         : rebuildFile();
+        fileInStep = (fileUsable(false) &&
+                      queueFile->append(text.data(), static_cast<int32_t>(text.size()))) ||
+                     rebuildFile();
     }
     return true;
 }
 
 void QueueManager::retireOldest(int32_t retired) {
-    std::lock_guard<std::mutex> lock(queueMutex);
-    retired = std::clamp<int32_t>(retired, 0, count);
-    if (retired == 0) return;
+    std::vector<std::unique_ptr<TrackingEvent>> records;
     {
-        std::lock_guard<std::mutex> poolLock(poolMutex);
+        std::lock_guard<std::mutex> lock(queueMutex);
+        retired = std::clamp<int32_t>(retired, 0, count);
+        if (retired == 0) return;
+        records.reserve(static_cast<size_t>(retired));
         for (int32_t i = 0; i < retired; ++i) {
-            emptyIfLarge(*pending.front());
-            eventPool.push_back(std::move(pending.front()));
+            records.push_back(std::move(pending.front()));
             pending.pop_front();
         }
+        count -= retired;
+        // A file out of step may lack some of these entries, or hold others
+        // after them; removing from its front could erase unsent events.
+        if (queueFile) {
+            fileInStep = fileUsable(true) ? queueFile->removeFirst(retired) : rebuildFile();
+        }
     }
-    count -= retired;
-    // A file out of step may lack some of these entries, or hold others
-    // after them; removing from its front could erase unsent events.
-    if (queueFile) fileInStep = fileUsable() ? queueFile->removeFirst(retired) : rebuildFile();
+    // Emptied outside the locks that Track calls wait for, then pooled.
+    for (auto& record : records) emptyIfLarge(*record);
+    std::lock_guard<std::mutex> poolLock(poolMutex);
+    for (auto& record : records) eventPool.push_back(std::move(record));
 }
 
 bool QueueManager::rebuildFile() {
     std::vector<std::string_view> texts;
     texts.reserve(pending.size());
     for (const auto& event : pending) texts.emplace_back(event->queuedText);
-    return queueFile->rewrite(texts);
+    if (!queueFile->rewrite(texts)) return false;
+    diskCheckedAtMs = steadyMs();
+    return true;
 }
 
-bool QueueManager::fileUsable() {
-    return fileInStep && queueFile->matchesDisk();
+bool QueueManager::fileUsable(bool now) {
+    if (!fileInStep) return false;
+    const int64_t time = steadyMs();
+    if (!now && time - diskCheckedAtMs < DISK_CHECK_INTERVAL_MS) return true;
+    diskCheckedAtMs = time;
+    return queueFile->matchesDisk();
 }
 
 void QueueManager::repairFile() {
     std::lock_guard<std::mutex> lock(queueMutex);
-    if (queueFile && !fileUsable()) fileInStep = rebuildFile();
+    if (queueFile && !fileUsable(true)) fileInStep = rebuildFile();
 }
 
 int32_t QueueManager::pendingCount() const {

@@ -30,6 +30,9 @@ public:
     // A record whose text buffer grew beyond this goes back to the pool
     // emptied; smaller ones keep their buffers, to be refilled in place.
     static constexpr size_t POOLED_TEXT_CAPACITY = 4096;
+    // How long appends go on without asking whether the file on disk is still
+    // the one they write to; the worker's passes and retirements always ask.
+    static constexpr int64_t DISK_CHECK_INTERVAL_MS = 5;
 
     // Copies the flush settings; with saving on, opens the queue file in the
     // folder and loads the events an earlier run left.
@@ -65,8 +68,10 @@ private:
     bool rebuildFile();
     // Caller holds queueMutex. True when the file can be changed in place: no
     // file operation failed since the last rebuild, and no other program
-    // deleted the file or cut it short meanwhile.
-    bool fileUsable();
+    // deleted the file or cut it short meanwhile. The disk is asked at most
+    // once per DISK_CHECK_INTERVAL_MS unless `now`: an append then costs its
+    // two writes only.
+    bool fileUsable(bool now);
     // Rebuilds the file when it is not usable: a file deleted or cut short
     // comes back, and a rebuild that failed (a full disk) is tried again,
     // even while nothing is tracked or sent.
@@ -99,6 +104,8 @@ private:
     std::unique_ptr<EventQueueFile> queueFile;
     // False after a failed file operation until a rebuild succeeds.
     bool fileInStep = true;
+    // Steady-clock milliseconds of the last check of the file on disk.
+    int64_t diskCheckedAtMs = 0;
 
     // Each queued event carries its JSON text in queuedText: the text its file
     // entry holds (for events loaded from the file, the text written anew from

@@ -254,6 +254,38 @@ TEST(EventQueueFileLoad, TheOpenFileNoLongerMatchesOnceDeletedReplacedOrCut) {
     EXPECT_FALSE(file->matchesDisk());
 }
 
+// Appends after a cut write the file out to its old length again; only reading
+// back what was written since the last check shows the hole.
+TEST(EventQueueFileLoad, ACutThatLaterAppendsExtendAgainIsStillFound) {
+    TempFolder folder("refilled", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue");
+    for (const int cut : {100, 16 + 3 * 304 + 150}) {  // in the oldest entry, in the newest
+        fs::remove(path);
+        EventQueueFile file(path);
+        ASSERT_EQ(file.open(), Result::Ready);
+        for (int i = 0; i < 3; ++i) appendText(file, std::string(300, 'a'));
+        EXPECT_TRUE(file.matchesDisk());
+        appendText(file, std::string(300, 'b'));
+        fs::resize_file(path, cut);
+        appendText(file, std::string(300, 'c'));
+        EXPECT_FALSE(file.matchesDisk()) << "cut at " << cut;
+    }
+    // Without a cut, checks between appends, removals and growth all pass.
+    fs::remove(path);
+    EventQueueFile file(path);
+    ASSERT_EQ(file.open(), Result::Ready);
+    for (int i = 0; i < 40; ++i) {
+        appendText(file, std::string(100 + i * 10, 'd'));
+        if (i % 3 == 0) {
+            EXPECT_TRUE(file.matchesDisk()) << i;
+        }
+        if (i % 7 == 6) {
+            EXPECT_TRUE(file.removeFirst(2)) << i;
+        }
+    }
+    EXPECT_TRUE(file.matchesDisk());
+}
+
 TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {
     auto ring = [](int64_t length, int64_t count, int64_t first, int64_t last) {
         std::string image(4096, '\0');
