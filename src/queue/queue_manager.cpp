@@ -15,15 +15,16 @@ namespace Corvex::Tracking {
 
 namespace {
 
-// Keeps a queued text's buffer close to its size. A record refilled with a
-// text of about the same length reuses the buffer without allocating, and a
-// waiting event does not hold the doubled buffer that growing it left.
+// Milliseconds of the monotonic clock, which decides when appends ask the disk.
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
+// Keeps a queued text's buffer close to its size. A record refilled with a
+// text of about the same length reuses the buffer without allocating, and a
+// waiting event does not hold the doubled buffer that growing it left.
 void trimQueuedText(std::string& text) {
     const size_t spare = text.size() / 8 + 16;
     if (text.capacity() <= text.size() + 2 * spare) return;
