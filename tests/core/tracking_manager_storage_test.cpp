@@ -41,9 +41,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         holding = true;
     }
-    bool waitForAWaitingWrite() {
+    // Waits until that many writes in all have been held.
+    bool waitForAWaitingWrite(int writes = 1) {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 30s, [this] { return waiting > 0; });
+        return changed.wait_for(lock, 30s, [&] { return waiting >= writes; });
     }
     void release() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -105,6 +106,31 @@ TEST_F(TrackingManagerStorage, TrackCallsAndDeliveryGoOnWhileTheIdIsWritten) {
     std::string stored;
     ASSERT_TRUE(Platform::readWholeFile(folder.file(".properties"), stored));
     EXPECT_EQ(stored, "{\"userId\":\"player-2\"}\n");
+}
+
+// Ids set from several threads at once queue up for the file; whatever order
+// they get it in, the file ends with the id set last.
+TEST_F(TrackingManagerStorage, OverlappingCallsLeaveTheLastIdInTheFile) {
+    InitializationData settings;
+    settings.SavePath = folder.path();
+    settings.UserId = "player-0";
+    HeldWriter held;
+    TrackingManager manager("u", "p", &settings, nullptr, held.writer());
+    for (int round = 1; round <= 10; ++round) {
+        std::vector<std::thread> setters;
+        for (int t = 0; t < 8; ++t) {
+            setters.emplace_back([&manager, t, round] {
+                for (int i = 0; i < 20; ++i) {
+                    manager.setUserId(std::to_string(round) + "-" + std::to_string(t) + "-" +
+                                      std::to_string(i));
+                }
+            });
+        }
+        for (std::thread& setter : setters) setter.join();
+        std::string stored;
+        ASSERT_TRUE(Platform::readWholeFile(folder.file(".properties"), stored));
+        EXPECT_EQ(stored, "{\"userId\":\"" + manager.getUserId() + "\"}\n") << round;
+    }
 }
 
 }  // namespace Corvex::Tracking
