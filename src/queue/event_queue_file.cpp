@@ -436,11 +436,16 @@ bool EventQueueFile::growFor(int32_t length) {
         newLength *= 2;
     }
     if (newLength > MAX_LENGTH) return false;
-    // The copy below moves entries the read-back covers: it is done first.
-    if (!matchesDisk()) return fail();
+    // A ring whose entries lie in one run up to at most its end keeps every
+    // position, and the read-back its range: only the length changes. Any
+    // other growth moves bytes the read-back covers, so the check comes first.
+    const bool inOneRun =
+        entryCount == 0 ||
+        (last.position >= first.position && last.position + 4 + int64_t{last.length} <= oldLength);
+    if (!inOneRun && !matchesDisk()) return fail();
 
     int64_t lastPosition = last.position;
-    if (entryCount > 0) {
+    if (!inOneRun) {
         const int64_t end = wrap(last.position + 4 + last.length);
         if (end <= first.position) {
             for (int64_t offset = HEADER_LENGTH; offset < end; offset += BLOCK) {
@@ -457,7 +462,7 @@ bool EventQueueFile::growFor(int32_t length) {
     ringLength = newLength;
     last.position = lastPosition;
     // The copy kept the newest entry's bytes, which the read-back starts at.
-    if (entryCount > 0) checkFrom = last.position;
+    if (!inOneRun) checkFrom = last.position;
     return true;
 }
 

@@ -259,21 +259,34 @@ TEST(EventQueueFileLoad, TheOpenFileNoLongerMatchesOnceDeletedReplacedOrCut) {
 TEST(EventQueueFileLoad, ACutThatLaterAppendsExtendAgainIsStillFound) {
     TempFolder folder("refilled", TempFolder::Create::Now);
     const std::string path = folder.file(".event_queue");
-    for (const int cut : {100, 16 + 3 * 304 + 150}) {  // in the oldest entry, in the newest
-        fs::remove(path);
-        EventQueueFile file(path);
-        ASSERT_EQ(file.open(), Result::Ready);
-        for (int i = 0; i < 3; ++i) appendText(file, std::string(300, 'a'));
-        EXPECT_TRUE(file.matchesDisk());
-        appendText(file, std::string(300, 'b'));
-        fs::resize_file(path, cut);
-        appendText(file, std::string(300, 'c'));
-        EXPECT_FALSE(file.matchesDisk()) << "cut at " << cut;
+    // Cut in the oldest entry or in the newest, then one append or as many as
+    // make the ring grow; 1016-byte entries fill the first ring exactly.
+    for (const int size : {300, 1016}) {
+        for (const int cut : {100, 16 + 3 * (size + 4) + 150}) {
+            for (const int appends : {1, 12}) {
+                fs::remove(path);
+                EventQueueFile file(path);
+                ASSERT_EQ(file.open(), Result::Ready);
+                for (int i = 0; i < 3; ++i) appendText(file, std::string(size, 'a'));
+                EXPECT_TRUE(file.matchesDisk());
+                appendText(file, std::string(size, 'b'));
+                fs::resize_file(path, cut);
+                // An append may find the cut itself and fail; the check must then fail too.
+                const std::string text(size, 'c');
+                for (int i = 0; i < appends && file.append(text.data(), size); ++i) {
+                }
+                EXPECT_FALSE(file.matchesDisk()) << size << " cut at " << cut << ", " << appends;
+            }
+        }
     }
-    // Without a cut, checks between appends, removals and growth all pass.
+    // Without a cut, checks between appends, removals and growth all pass,
+    // also after a ring filled exactly has grown.
     fs::remove(path);
     EventQueueFile file(path);
     ASSERT_EQ(file.open(), Result::Ready);
+    for (int i = 0; i < 6; ++i) appendText(file, std::string(1016, 'e'));
+    EXPECT_TRUE(file.matchesDisk());
+    EXPECT_TRUE(file.removeFirst(6));
     for (int i = 0; i < 40; ++i) {
         appendText(file, std::string(100 + i * 10, 'd'));
         if (i % 3 == 0) {
