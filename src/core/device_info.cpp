@@ -37,32 +37,25 @@ public:
         engine.seed(seed);
     }
 
-    // Writes a new UUID text over `text`.
+    // Writes a new UUID text over `text`: version 4, variant 10xx, the other
+    // 122 bits from four draws.
     void next(std::string& text) {
-        std::array<uint32_t, 5> draws{};
-        for (auto& draw : draws) draw = engine();
-        // 31 free digits take 4 bits each from the first four draws (a 32-bit
-        // draw holds eight uniform digits); the variant digit takes 2 bits of
-        // the fifth.
-        static const char HEX[] = "0123456789abcdef";
-        text.assign(36, '-');
-        int digit = 0;
-        const auto nextDigit = [&]() {
-            const uint32_t word = draws[static_cast<size_t>(digit / 8)];
-            const uint32_t value = (word >> ((digit % 8) * 4)) & 0xF;
-            ++digit;
-            return HEX[value];
-        };
-        for (size_t i = 0; i < 36; ++i) {
-            if (i == 8 || i == 13 || i == 18 || i == 23) continue;
-            if (i == 14) {
-                text[i] = '4';
-            } else if (i == 19) {
-                text[i] = HEX[8 + (draws[4] & 0x3)];
-            } else {
-                text[i] = nextDigit();
-            }
+        std::array<uint8_t, 32> nibbles{};
+        for (size_t w = 0; w < 4; ++w) {
+            uint32_t draw = engine();
+            for (size_t d = 0; d < 8; ++d, draw >>= 4)
+                nibbles[w * 8 + d] = static_cast<uint8_t>(draw & 0xF);
         }
+        nibbles[12] = 4;
+        nibbles[16] = static_cast<uint8_t>(8 | (nibbles[16] & 0x3));
+        static const char HEX[] = "0123456789abcdef";
+        char uuid[36];
+        size_t at = 0;
+        for (size_t i = 0; i < nibbles.size(); ++i) {
+            if (i == 8 || i == 12 || i == 16 || i == 20) uuid[at++] = '-';
+            uuid[at++] = HEX[nibbles[i]];
+        }
+        text.assign(uuid, sizeof uuid);
     }
 
 private:

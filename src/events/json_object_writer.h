@@ -4,6 +4,7 @@
 // byte for byte the dump of the same document.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -20,23 +21,44 @@ public:
     // Each throws as appendJsonString does for invalid UTF-8; out keeps what
     // was appended before the fault. Keys are written as given (plain ASCII).
     void text(std::string_view key, std::string_view value) {
-        appendJsonString(member(key), value);
+        if (!isPlainAscii(value)) {
+            appendJsonString(member(key), value);
+            return;
+        }
+        char* to = open(key, value.size() + 2);
+        *to++ = '"';
+        *put(to, value) = '"';
     }
-    void integer(std::string_view key, int64_t value) { appendJsonInteger(member(key), value); }
+    void integer(std::string_view key, int64_t value) {
+        char digits[24];
+        const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        put(open(key, static_cast<size_t>(end - digits)),
+            std::string_view(digits, static_cast<size_t>(end - digits)));
+    }
     void value(std::string_view key, const nlohmann::json& value) {
         appendJsonValue(member(key), value);
     }
     // Starts a member whose value the caller appends to the returned string.
     std::string& member(std::string_view key) {
-        out += first ? "\"" : ",\"";
-        first = false;
-        out += key;
-        out += "\":";
+        open(key, 0);
         return out;
     }
     void close() { out += '}'; }
 
 private:
+    // Writes the member's start, `,"key":` (no comma before the first), and
+    // makes room for n bytes of its value after it, where the result points.
+    char* open(std::string_view key, size_t n) {
+        char* to = appendRoom(out, (first ? 0 : 1) + key.size() + 3 + n);
+        if (!first) *to++ = ',';
+        first = false;
+        *to++ = '"';
+        to = put(to, key);
+        *to++ = '"';
+        *to++ = ':';
+        return to;
+    }
+
     std::string& out;
     bool first = true;
 };

@@ -1,5 +1,6 @@
 #include "events/json_writer.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -36,8 +37,8 @@ void appendEscape(std::string& out, unsigned char c) {
     out.append(escape, sizeof escape);
 }
 
-// True when no byte of the text needs an escape or lies outside ASCII: most
-// texts of an event, checked eight bytes at a time.
+}  // namespace
+
 bool isPlainAscii(std::string_view text) {
     constexpr uint64_t ONES = 0x0101010101010101;
     constexpr uint64_t HIGH = 0x8080808080808080;
@@ -52,20 +53,23 @@ bool isPlainAscii(std::string_view text) {
             return false;
         }
     }
+    // The last few bytes (all of a short text) through a table.
+    static constexpr auto PLAIN = [] {
+        std::array<bool, 256> plain{};
+        for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+        return plain;
+    }();
     for (; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
+        if (!PLAIN[static_cast<unsigned char>(text[i])]) return false;
     }
     return true;
 }
 
-}  // namespace
-
 void appendJsonString(std::string& out, std::string_view text) {
     if (isPlainAscii(text)) {
-        out += '"';
-        out.append(text.data(), text.size());
-        out += '"';
+        char* to = appendRoom(out, text.size() + 2);
+        *to++ = '"';
+        *put(to, text) = '"';
         return;
     }
     if (!isValidUtf8(text)) {
@@ -84,10 +88,6 @@ void appendJsonString(std::string& out, std::string_view text) {
     }
     out.append(text.data() + plainFrom, text.size() - plainFrom);
     out += '"';
-}
-
-void appendJsonInteger(std::string& out, int64_t number) {
-    appendNumber(out, number);
 }
 
 void appendJsonValue(std::string& out, const json& value) {
