@@ -4,7 +4,6 @@
 // byte for byte the dump of the same document.
 #pragma once
 
-#include <charconv>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -29,12 +28,7 @@ public:
         *to++ = '"';
         *put(to, value) = '"';
     }
-    void integer(std::string_view key, int64_t value) {
-        char digits[24];
-        const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        put(open(key, static_cast<size_t>(end - digits)),
-            std::string_view(digits, static_cast<size_t>(end - digits)));
-    }
+    void integer(std::string_view key, int64_t value) { appendJsonInteger(member(key), value); }
     void value(std::string_view key, const nlohmann::json& value) {
         appendJsonValue(member(key), value);
     }

@@ -90,6 +90,10 @@ void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+void appendJsonInteger(std::string& out, int64_t number) {
+    appendNumber(out, number);
+}
+
 void appendJsonValue(std::string& out, const json& value) {
     switch (value.type()) {
         case json::value_t::null: out += "null"; return;

@@ -31,6 +31,7 @@ inline char* put(char* to, std::string_view piece) {
 // Appends the text as a JSON string. Invalid UTF-8 raises the JSON library's
 // type error 316 with its own message.
 void appendJsonString(std::string& out, std::string_view text);
+void appendJsonInteger(std::string& out, int64_t number);
 // Appends the value's compact text; throws as appendJsonString does.
 void appendJsonValue(std::string& out, const nlohmann::json& value);
 

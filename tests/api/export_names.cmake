@@ -23,3 +23,14 @@ function(corvex_compare_export_names names list_file out)
   endif()
   set(${out} "${difference}" PARENT_SCOPE)
 endfunction()
+
+# corvex_require_export_names(<names> <list file> <what>): stops with an error
+# naming <what> when the names differ from the list, else reports the match.
+function(corvex_require_export_names names list_file what)
+  corvex_compare_export_names("${names}" ${list_file} difference)
+  if(difference)
+    message(FATAL_ERROR "${what}: ${difference}")
+  endif()
+  list(LENGTH names count)
+  message(STATUS "${what}: the ${count} names match the list")
+endfunction()

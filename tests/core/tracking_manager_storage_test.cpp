@@ -41,10 +41,9 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         holding = true;
     }
-    // Waits until that many writes in all have been held.
-    bool waitForAWaitingWrite(int writes = 1) {
+    bool waitForAWaitingWrite() {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, 30s, [&] { return waiting >= writes; });
+        return changed.wait_for(lock, 30s, [this] { return waiting > 0; });
     }
     void release() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -114,8 +113,7 @@ TEST_F(TrackingManagerStorage, OverlappingCallsLeaveTheLastIdInTheFile) {
     InitializationData settings;
     settings.SavePath = folder.path();
     settings.UserId = "player-0";
-    HeldWriter held;
-    TrackingManager manager("u", "p", &settings, nullptr, held.writer());
+    TrackingManager manager("u", "p", &settings);
     for (int round = 1; round <= 10; ++round) {
         std::vector<std::thread> setters;
         for (int t = 0; t < 8; ++t) {

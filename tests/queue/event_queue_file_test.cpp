@@ -261,22 +261,22 @@ TEST(EventQueueFileLoad, ACutThatLaterAppendsExtendAgainIsStillFound) {
     const std::string path = folder.file(".event_queue");
     // Cut in the oldest entry or in the newest, then one append or as many as
     // make the ring grow; 1016-byte entries fill the first ring exactly.
-    for (const int size : {300, 1016}) {
-        for (const int cut : {100, 16 + 3 * (size + 4) + 150}) {
-            for (const int appends : {1, 12}) {
-                fs::remove(path);
-                EventQueueFile file(path);
-                ASSERT_EQ(file.open(), Result::Ready);
-                for (int i = 0; i < 3; ++i) appendText(file, std::string(size, 'a'));
-                EXPECT_TRUE(file.matchesDisk());
-                appendText(file, std::string(size, 'b'));
-                fs::resize_file(path, cut);
-                // An append may find the cut itself and fail; the check must then fail too.
-                const std::string text(size, 'c');
-                for (int i = 0; i < appends && file.append(text.data(), size); ++i) {
-                }
-                EXPECT_FALSE(file.matchesDisk()) << size << " cut at " << cut << ", " << appends;
+    const std::pair<int, int> cases[] = {
+        {300, 100}, {300, 16 + 3 * 304 + 150}, {1016, 100}, {1016, 16 + 3 * 1020 + 150}};
+    for (const auto& [size, cut] : cases) {
+        for (const int appends : {1, 12}) {
+            fs::remove(path);
+            EventQueueFile file(path);
+            ASSERT_EQ(file.open(), Result::Ready);
+            for (int i = 0; i < 3; ++i) appendText(file, std::string(size, 'a'));
+            EXPECT_TRUE(file.matchesDisk());
+            appendText(file, std::string(size, 'b'));
+            fs::resize_file(path, cut);
+            // An append may find the cut itself and fail; the check must then fail too.
+            const std::string text(size, 'c');
+            for (int i = 0; i < appends && file.append(text.data(), size); ++i) {
             }
+            EXPECT_FALSE(file.matchesDisk()) << size << " cut at " << cut << ", " << appends;
         }
     }
     // Without a cut, checks between appends, removals and growth all pass,
