@@ -1,7 +1,9 @@
 #pragma once
 
-#include <initializer_list>
+#include <array>
+#include <cstddef>
 #include <nlohmann/json.hpp>
+#include <string>
 #include <string_view>
 
 namespace Corvex::Tracking {
@@ -9,22 +11,21 @@ namespace Corvex::Tracking {
 // Fills a payload object with exactly the given members. A recycled record
 // whose payload has the same members keeps them and their string buffers, so
 // that refilling it allocates nothing; any other value is replaced.
+template <size_t N>
 class Payload {
 public:
     // The keys come in the object's own (sorted) order, so one pass over its
-    // members compares them.
-    Payload(nlohmann::json& value, std::initializer_list<const char*> keys) : value(value) {
-        bool same = value.is_object() && value.size() == keys.size();
-        if (same) {
-            auto key = keys.begin();
-            for (auto member = value.items().begin(); same && key != keys.end(); ++member, ++key) {
-                same = member.key() == *key;
-            }
+    // members compares them. Each member's place is kept, so that setting it
+    // walks no map: the object's nodes stay where they are as members are set.
+    Payload(nlohmann::json& value, const std::string_view (&names)[N]) {
+        for (size_t i = 0; i < N; ++i) keys[i] = names[i];
+        if (!refill(value)) {
+            value = nlohmann::json::object();
+            for (size_t i = 0; i < N; ++i) slots[i] = &value[std::string(keys[i])];
         }
-        if (!same) value = nlohmann::json::object();
     }
 
-    void setText(const char* key, std::string_view text) {
+    void setText(std::string_view key, std::string_view text) {
         nlohmann::json& slot = member(key);
         if (slot.is_string()) {
             slot.get_ref<std::string&>().assign(text.data(), text.size());
@@ -34,18 +35,32 @@ public:
     }
 
     template <typename Number>
-    void setNumber(const char* key, Number number) {
+    void setNumber(std::string_view key, Number number) {
         member(key) = number;
     }
 
 private:
-    // operator[] would make a map node even for a key that exists.
-    nlohmann::json& member(const char* key) {
-        const auto found = value.find(key);
-        return found != value.end() ? *found : value[key];
+    // True, with the members' places taken, when the value already holds
+    // exactly these members.
+    bool refill(nlohmann::json& value) {
+        if (!value.is_object() || value.size() != N) return false;
+        size_t i = 0;
+        for (auto& [key, member] : value.get_ref<nlohmann::json::object_t&>()) {
+            if (std::string_view(key) != keys[i]) return false;
+            slots[i++] = &member;
+        }
+        return true;
     }
 
-    nlohmann::json& value;
+    nlohmann::json& member(std::string_view key) {
+        for (size_t i = 0; i + 1 < N; ++i) {
+            if (keys[i] == key) return *slots[i];
+        }
+        return *slots[N - 1];  // the builders set only the keys they named
+    }
+
+    std::array<std::string_view, N> keys{};
+    std::array<nlohmann::json*, N> slots{};
 };
 
 }  // namespace Corvex::Tracking

@@ -22,6 +22,10 @@ constexpr const char* PATH_SEPARATORS = "/";
 // Wall-clock milliseconds since 1970-01-01 UTC: the system time in 100 ns
 // units divided by 10000, truncated.
 int64_t nowMs();
+// Milliseconds of a monotonic clock read without asking the timer hardware:
+// it steps once per scheduler tick (1 to 16 ms), which suits intervals of
+// several milliseconds at a fraction of a precise read's cost.
+int64_t coarseMonotonicMs();
 
 // The value of an environment variable, or "" when it is not set.
 std::string getEnv(const char* name);

@@ -26,6 +26,17 @@ int64_t nowMs() {
     return ticks / 10000;
 }
 
+int64_t coarseMonotonicMs() {
+#ifdef CLOCK_MONOTONIC_COARSE
+    constexpr clockid_t CLOCK = CLOCK_MONOTONIC_COARSE;
+#else
+    constexpr clockid_t CLOCK = CLOCK_MONOTONIC;
+#endif
+    timespec ts{};
+    clock_gettime(CLOCK, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 std::string getEnv(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();

@@ -110,6 +110,10 @@ int64_t nowMs() {
     return (ticks - EPOCH_DIFFERENCE_TICKS) / 10000;
 }
 
+int64_t coarseMonotonicMs() {
+    return static_cast<int64_t>(GetTickCount64());
+}
+
 std::string getEnv(const char* name) {
     const std::wstring wideName = widen(name ? name : "");
     std::vector<wchar_t> value(256);

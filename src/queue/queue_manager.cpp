@@ -1,7 +1,6 @@
 #include "queue/queue_manager.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 #include <string_view>
 
@@ -14,13 +13,6 @@
 namespace Corvex::Tracking {
 
 namespace {
-
-// Milliseconds of the monotonic clock, which decides when appends ask the disk.
-int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Keeps a queued text's buffer close to its size. A record refilled with a
 // text of about the same length reuses the buffer without allocating, and a
@@ -212,13 +204,13 @@ bool QueueManager::rebuildFile() {
     texts.reserve(pending.size());
     for (const auto& event : pending) texts.emplace_back(event->queuedText);
     if (!queueFile->rewrite(texts)) return false;
-    diskCheckedAtMs = steadyMs();
+    diskCheckedAtMs = Platform::coarseMonotonicMs();
     return true;
 }
 
 bool QueueManager::fileUsable(bool now) {
     if (!fileInStep) return false;
-    const int64_t time = steadyMs();
+    const int64_t time = Platform::coarseMonotonicMs();
     if (!now && time - diskCheckedAtMs < DISK_CHECK_INTERVAL_MS) return true;
     diskCheckedAtMs = time;
     return queueFile->matchesDisk();

@@ -104,7 +104,7 @@ private:
     std::unique_ptr<EventQueueFile> queueFile;
     // False after a failed file operation until a rebuild succeeds.
     bool fileInStep = true;
-    // Steady-clock milliseconds of the last check of the file on disk.
+    // Coarse monotonic milliseconds of the last check of the file on disk.
     int64_t diskCheckedAtMs = 0;
 
     // Each queued event carries its JSON text in queuedText: the text its file
