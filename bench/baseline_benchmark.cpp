@@ -10,31 +10,17 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
 #include "benchmarks.h"
-#include "core/device_info.h"
-#include "events/tracking_event.h"
 #include "latency_recorder.h"
+#include "ring_floor.h"
 #include "support/temp_folder.h"
+#include "tracked_events.h"
 
 namespace Corvex::Tracking::Bench {
 
 namespace {
-
-// A level-attempt event as the manager makes it.
-TrackingEvent levelEvent() {
-    TrackingEvent event;
-    event.eId = makeUuid();
-    event.eventName = "vxsdk_level_attempt";
-    event.id = makeUuid();
-    event.timeInMs = 1733670000000;
-    event.cfgId = "default";
-    event.appVersion = "1.4.0";
-    event.setLevelValue(3, "forest");
-    return event;
-}
 
 void eventText(benchmark::State& state) {
     const TrackingEvent event = levelEvent();
@@ -81,7 +67,7 @@ void writeFloor(benchmark::State& state, bool paced) {
     }
     bool failed = false;
     timeRounds(
-        state, paced ? 2000 : 900, paced,
+        state, paced ? 2000 : ROUND_CALLS, paced,
         [&] {
             failed |= ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size());
         },
@@ -90,54 +76,12 @@ void writeFloor(benchmark::State& state, bool paced) {
     if (failed) state.SkipWithError("a write failed");
 }
 
-// The floor of an accepted event in the queue file's format: the entry with
-// its big-endian length at the tail, then the 16-byte header at offset 0 that
-// commits it. Either over blocks the file already has (an untimed round
-// first), as in a ring that has grown, or on a file made anew before each
-// round (written beside and renamed over), as the queue's is when a delivered
-// batch empties it: the Track benchmark's rounds start so.
 void ringFloor(benchmark::State& state, bool freshFile) {
-    const std::string text = levelEvent().toJsonText();
     Testing::TempFolder folder("bench_ring", Testing::TempFolder::Create::Now);
-    const std::string path = folder.file("ring");
-    const std::string newPath = folder.file("ring.new");
-    const int flags = O_RDWR | O_CREAT | O_CLOEXEC;
-    int fd = ::open(path.c_str(), flags, 0600);
-    if (fd < 0) {
-        state.SkipWithError("cannot open the file");
-        return;
-    }
-    std::string entry(4, '\0');
-    for (int i = 0; i < 4; ++i) entry[i] = static_cast<char>(text.size() >> (24 - 8 * i));
-    entry += text;
-    char header[16] = {};
-    off_t tail = 16;
-    int32_t count = 0;
-    bool failed = false;
-    const auto call = [&] {
-        failed |=
-            ::pwrite(fd, entry.data(), entry.size(), tail) != static_cast<ssize_t>(entry.size());
-        tail += static_cast<off_t>(entry.size());
-        ++count;
-        std::memcpy(header + 4, &count, sizeof count);
-        failed |= ::pwrite(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header);
-    };
-    const auto rewind = [&] {
-        tail = 16;
-        count = 0;
-        if (!freshFile) return;
-        const int fresh = ::open(newPath.c_str(), flags | O_TRUNC, 0600);
-        const std::string block(4096, '\0');
-        failed |= fresh < 0 || ::pwrite(fresh, block.data(), block.size(), 0) != 4096 ||
-                  ::rename(newPath.c_str(), path.c_str()) != 0;
-        ::close(fd);
-        fd = fresh;
-    };
-    for (int i = 0; i < 900; ++i) call();
-    rewind();
-    timeRounds(state, 900, false, call, rewind);
-    ::close(fd);
-    if (failed) state.SkipWithError("a write failed");
+    RingFloor floor(folder.path(), levelEvent().toJsonText(), freshFile, ROUND_CALLS);
+    timeRounds(
+        state, ROUND_CALLS, false, [&] { floor.call(); }, [&] { floor.rewind(); });
+    if (!floor.ok()) state.SkipWithError("a write failed");
 }
 
 enum class Journal { Wal, Default };
@@ -196,7 +140,7 @@ void registerBaselineBenchmarks() {
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("Baseline/SQLiteWal", sqliteInsert, Journal::Wal, 900)
+    benchmark::RegisterBenchmark("Baseline/SQLiteWal", sqliteInsert, Journal::Wal, ROUND_CALLS)
         ->Iterations(40)
         ->UseManualTime()
         ->Unit(benchmark::kMicrosecond);

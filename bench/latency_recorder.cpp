@@ -29,24 +29,20 @@ void LatencyRecorder::addAll(const std::vector<int64_t>& more) {
     samples.insert(samples.end(), more.begin(), more.end());
 }
 
-namespace {
-
-// Nearest-rank percentile of sorted samples, in microseconds.
-double percentileUs(const std::vector<int64_t>& sorted, double fraction) {
-    if (sorted.empty()) return 0;
-    const auto rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(sorted.size())));
-    const size_t index = std::clamp<size_t>(rank, 1, sorted.size()) - 1;
-    return static_cast<double>(sorted[index]) / 1000.0;
+double LatencyRecorder::percentileUs(double fraction) {
+    if (samples.empty()) return 0;
+    std::sort(samples.begin(), samples.end());
+    const auto rank =
+        static_cast<size_t>(std::ceil(fraction * static_cast<double>(samples.size())));
+    const size_t index = std::clamp<size_t>(rank, 1, samples.size()) - 1;
+    return static_cast<double>(samples[index]) / 1000.0;
 }
 
-}  // namespace
-
 void LatencyRecorder::report(benchmark::State& state) {
-    std::sort(samples.begin(), samples.end());
     const double total = std::accumulate(samples.begin(), samples.end(), 0.0);
-    state.counters["p50_us"] = percentileUs(samples, 0.50);
-    state.counters["p99_us"] = percentileUs(samples, 0.99);
-    state.counters["p99.9_us"] = percentileUs(samples, 0.999);
+    state.counters["p50_us"] = percentileUs(0.50);
+    state.counters["p99_us"] = percentileUs(0.99);
+    state.counters["p99.9_us"] = percentileUs(0.999);
     state.counters["mean_us"] = samples.empty() ? 0 : total / 1000.0 / samples.size();
     state.counters["calls"] = static_cast<double>(samples.size());
 }

@@ -25,6 +25,8 @@ public:
 
     // Sets the counters p50_us, p99_us, p99.9_us, mean_us and calls.
     void report(benchmark::State& state);
+    // The nearest-rank percentile of the samples so far, in microseconds.
+    double percentileUs(double fraction);
 
 private:
     std::vector<int64_t> samples;

@@ -9,6 +9,7 @@
 #include "benchmarks.h"
 #include "delivered_events.h"
 #include "latency_recorder.h"
+#include "ring_floor.h"
 #include "support/allocation_counter.h"
 #include "support/temp_folder.h"
 #include "support/tracking_service.h"
@@ -20,9 +21,6 @@ using Testing::allocationsOnThisThread;
 
 namespace {
 
-// The queue refuses events once 1000 wait; a round stays below that and the
-// queue is emptied between rounds, so that every timed call is accepted.
-constexpr int ROUND_CALLS = 900;
 constexpr int ROUNDS = 40;
 
 constexpr int PACED_CALLS = 2000;
@@ -97,6 +95,58 @@ void trackCallFlatOut(benchmark::State& state, EventKind kind) {
         calls > 0 ? static_cast<double>(allocations) / static_cast<double>(calls) : 0;
 }
 
+// Rounds of typed Track calls alternating with rounds of the format's floor,
+// over written blocks and on a new file, with the same event text. The
+// machine's speed drifts over seconds, so ratios of rounds made milliseconds
+// apart are steadier than those of benchmarks run one after another.
+void trackCallAgainstFloor(benchmark::State& state) {
+    Testing::TempFolder folder("bench_track_floor");
+    Testing::TempFolder writtenFolder("bench_floor_written", Testing::TempFolder::Create::Now);
+    Testing::TempFolder freshFolder("bench_floor_fresh", Testing::TempFolder::Create::Now);
+    const std::string text = levelEvent().toJsonText();
+    RingFloor written(writtenFolder.path(), text, false, ROUND_CALLS);
+    RingFloor fresh(freshFolder.path(), text, true, ROUND_CALLS);
+    BenchManager manager(ManagerSetup{folder.path()});
+    ThreadResult result;
+    result.samples.reserve(static_cast<size_t>(ROUND_CALLS));
+    timedCalls(manager.handle(), EventKind::LevelStart, ROUND_CALLS, result);  // fills the pool
+    manager.drain();
+
+    LatencyRecorder track, writtenFloor, freshFloor;
+    for (LatencyRecorder* recorder : {&track, &writtenFloor, &freshFloor}) {
+        recorder->reserve(static_cast<size_t>(ROUND_CALLS) * ROUNDS);
+    }
+    const auto floorRound = [](RingFloor& ring, LatencyRecorder& recorder) {
+        for (int i = 0; i < ROUND_CALLS; ++i) {
+            const int64_t start = nowNs();
+            ring.call();
+            recorder.add(nowNs() - start);
+        }
+        ring.rewind();
+    };
+    for (auto _ : state) {
+        floorRound(written, writtenFloor);
+        floorRound(fresh, freshFloor);
+        timedCalls(manager.handle(), EventKind::LevelStart, ROUND_CALLS, result);
+        int64_t roundNs = 0;
+        for (int64_t sample : result.samples) roundNs += sample;
+        track.addAll(result.samples);
+        setMeanIterationTime(state, roundNs, ROUND_CALLS);
+        manager.drain();
+    }
+    track.report(state);
+    const double floorP50 = writtenFloor.percentileUs(0.50);
+    const double floorP99 = writtenFloor.percentileUs(0.99);
+    const double freshP99 = freshFloor.percentileUs(0.99);
+    state.counters["floor_p50_us"] = floorP50;
+    state.counters["floor_p99_us"] = floorP99;
+    state.counters["fresh_floor_p99_us"] = freshP99;
+    state.counters["p50_over_floor"] = track.percentileUs(0.50) / floorP50;
+    state.counters["p99_over_floor"] = track.percentileUs(0.99) / floorP99;
+    state.counters["p99_over_fresh_floor"] = track.percentileUs(0.99) / freshP99;
+    if (!written.ok() || !fresh.ok()) state.SkipWithError("a floor write failed");
+}
+
 void trackCallPaced(benchmark::State& state, EventKind kind) {
     Testing::TrackingService service;
     service.start();
@@ -153,6 +203,10 @@ void registerTrackCallBenchmarks() {
             ->UseManualTime()
             ->Unit(benchmark::kMicrosecond);
     }
+    benchmark::RegisterBenchmark("TrackVsFloor/LevelStart", trackCallAgainstFloor)
+        ->Iterations(ROUNDS)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
     for (EventKind kind : {EventKind::LevelStart, EventKind::Purchase, EventKind::CustomJson}) {
         benchmark::RegisterBenchmark((std::string("TrackPaced/") + kindLabel(kind)).c_str(),
                                      trackCallPaced, kind)

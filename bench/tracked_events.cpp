@@ -1,5 +1,7 @@
 #include "tracked_events.h"
 
+#include "core/device_info.h"
+
 namespace Corvex::Tracking::Bench {
 
 const char* kindLabel(EventKind kind) {
@@ -33,6 +35,18 @@ void trackEvent(::TrackingManager* manager, EventKind kind, int32_t n) {
                                                "{\"boss\":\"hydra\",\"time\":74}");
             break;
     }
+}
+
+TrackingEvent levelEvent() {
+    TrackingEvent event;
+    event.eId = makeUuid();
+    event.eventName = "vxsdk_level_attempt";
+    event.id = makeUuid();
+    event.timeInMs = 1733670000000;
+    event.cfgId = "default";
+    event.appVersion = "1.4.0";
+    event.setLevelValue(3, "forest");
+    return event;
 }
 
 }  // namespace Corvex::Tracking::Bench

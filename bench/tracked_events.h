@@ -5,8 +5,13 @@
 #include <cstdint>
 
 #include "corvex/tracking.h"
+#include "events/tracking_event.h"
 
 namespace Corvex::Tracking::Bench {
+
+// The queue refuses events once 1000 wait; a round of timed calls stays below
+// that, and the queue is emptied between rounds, so that every call is accepted.
+constexpr int ROUND_CALLS = 900;
 
 enum class EventKind { LevelStart, Purchase, CustomJson };
 
@@ -16,5 +21,8 @@ const char* kindLabel(EventKind kind);
 const char* eventNameOf(EventKind kind);
 // One call; n varies the level so that consecutive events differ.
 void trackEvent(::TrackingManager* manager, EventKind kind, int32_t n);
+
+// A level-attempt event as the manager makes it, for the baselines' texts.
+TrackingEvent levelEvent();
 
 }  // namespace Corvex::Tracking::Bench
