@@ -4,6 +4,7 @@
 #include <random>
 #include <type_traits>
 
+#include "base/text_copy.h"
 #include "platform/platform.h"
 
 namespace Corvex::Tracking {
@@ -55,7 +56,7 @@ public:
             if (i == 8 || i == 12 || i == 16 || i == 20) uuid[at++] = '-';
             uuid[at++] = HEX[nibbles[i]];
         }
-        text.assign(uuid, sizeof uuid);
+        copyText(text, std::string_view(uuid, sizeof uuid));
     }
 
 private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/initialization_data.h"
+#include "base/text_copy.h"
 #include "core/device_info.h"
 #include "core/storage.h"
 #include "delivery/http_sender.h"
@@ -226,10 +227,10 @@ std::string TrackingManager::sessionId() const {
 // record is stamped without allocating.
 void TrackingManager::stampLocked(TrackingEvent& event, std::string_view name, int64_t now) const {
     event.timeInMs = now;
-    event.eventName.assign(name.data(), name.size());
-    event.id = currentSessionId;
-    event.cfgId = configId;
-    event.appVersion = appVersion;
+    copyText(event.eventName, name);
+    copyText(event.id, currentSessionId);
+    copyText(event.cfgId, configId);
+    copyText(event.appVersion, appVersion);
 }
 
 std::unique_ptr<TrackingEvent> TrackingManager::createEvent(std::string_view name,

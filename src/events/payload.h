@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text_copy.h"
+
 namespace Corvex::Tracking {
 
 // Fills a payload object with exactly the given members. A recycled record
@@ -28,7 +30,7 @@ public:
     void setText(std::string_view key, std::string_view text) {
         nlohmann::json& slot = member(key);
         if (slot.is_string()) {
-            slot.get_ref<std::string&>().assign(text.data(), text.size());
+            copyText(slot.get_ref<std::string&>(), text);
         } else {
             slot = std::string(text);
         }

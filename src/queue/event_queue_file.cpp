@@ -423,8 +423,9 @@ int64_t EventQueueFile::usedBytes() const {
 }
 
 // Doubles the ring until the entry fits. When the ring wraps, its wrapped part
-// (offset 16 up to the end of the newest entry) is copied behind the old end
-// before the header that makes the copy part of the ring is written.
+// (offset 16 up to the end of the newest entry) is copied behind the old end.
+// The append's header commits the new length with the entry: until then the
+// file on disk reads as the old ring, whose bytes neither step touches.
 bool EventQueueFile::growFor(int32_t length) {
     const int64_t needed = int64_t{length} + 4;
     int64_t remaining = ringLength - usedBytes();
@@ -458,7 +459,6 @@ bool EventQueueFile::growFor(int32_t length) {
         }
         if (last.position < first.position) lastPosition += oldLength - HEADER_LENGTH;
     }
-    if (!writeHeader(newLength, entryCount, first.position, lastPosition)) return fail();
     ringLength = newLength;
     last.position = lastPosition;
     // The copy kept the newest entry's bytes, which the read-back starts at.
