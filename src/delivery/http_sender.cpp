@@ -159,11 +159,11 @@ std::string HttpSender::buildBatchBody(const std::vector<const TrackingEvent*>& 
                  deviceModel.size() + platform.size() + osVersion.size());
     // Compact, raw UTF-8; invalid UTF-8 raises the JSON library's type error 316.
     JsonObjectWriter object(body);
-    object.text("bundleId", bundleId);
-    object.text("country", country);
-    object.text("device", deviceModel);
-    object.text("osVersion", osVersion);
-    object.text("platform", platform);
+    object.texts({{"bundleId", bundleId},
+                  {"country", country},
+                  {"device", deviceModel},
+                  {"osVersion", osVersion},
+                  {"platform", platform}});
     std::string& events = object.member("subMessages");
     events += '[';
     for (size_t i = 0; i < batch.size(); ++i) {
@@ -176,8 +176,7 @@ std::string HttpSender::buildBatchBody(const std::vector<const TrackingEvent*>& 
         }
     }
     events += ']';
-    object.text("vxSdkVersion", SDK_VERSION);
-    object.text("vxUid", userId);
+    object.texts({{"vxSdkVersion", SDK_VERSION}, {"vxUid", userId}});
     object.close();
     return body;
 }

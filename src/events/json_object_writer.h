@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "events/json_writer.h"
 
@@ -19,14 +21,26 @@ public:
 
     // Each throws as appendJsonString does for invalid UTF-8; out keeps what
     // was appended before the fault. Keys are written as given (plain ASCII).
-    void text(std::string_view key, std::string_view value) {
-        if (!isPlainAscii(value)) {
-            appendJsonString(member(key), value);
-            return;
+    void text(std::string_view key, std::string_view value) { texts({{key, value}}); }
+    // Text members in one step when every value is plain ASCII (one length
+    // check for all their pieces), else one by one.
+    void texts(std::initializer_list<std::pair<std::string_view, std::string_view>> members) {
+        size_t n = 0;
+        for (const auto& [key, value] : members) {
+            if (!isPlainAscii(value)) {
+                for (const auto& [k, v] : members) anyText(k, v);
+                return;
+            }
+            n += 1 + key.size() + 4 + value.size() + 1;  // ,"key":"value"
         }
-        char* to = open(key, value.size() + 2);
-        *to++ = '"';
-        *put(to, value) = '"';
+        if (members.size() == 0) return;
+        char* to = appendRoom(out, first ? n - 1 : n);
+        for (const auto& [key, value] : members) {
+            to = start(to, key);
+            *to++ = '"';
+            to = put(to, value);
+            *to++ = '"';
+        }
     }
     void integer(std::string_view key, int64_t value) { appendJsonInteger(member(key), value); }
     void value(std::string_view key, const nlohmann::json& value) {
@@ -43,7 +57,9 @@ private:
     // Writes the member's start, `,"key":` (no comma before the first), and
     // makes room for n bytes of its value after it, where the result points.
     char* open(std::string_view key, size_t n) {
-        char* to = appendRoom(out, (first ? 0 : 1) + key.size() + 3 + n);
+        return start(appendRoom(out, (first ? 0 : 1) + key.size() + 3 + n), key);
+    }
+    char* start(char* to, std::string_view key) {
         if (!first) *to++ = ',';
         first = false;
         *to++ = '"';
@@ -51,6 +67,13 @@ private:
         *to++ = '"';
         *to++ = ':';
         return to;
+    }
+    void anyText(std::string_view key, std::string_view value) {
+        if (isPlainAscii(value)) {
+            texts({{key, value}});
+        } else {
+            appendJsonString(member(key), value);
+        }
     }
 
     std::string& out;

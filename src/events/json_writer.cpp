@@ -1,6 +1,5 @@
 #include "events/json_writer.h"
 
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -39,30 +38,49 @@ void appendEscape(std::string& out, unsigned char c) {
 
 }  // namespace
 
+namespace {
+
+constexpr uint64_t ONES = 0x0101010101010101;
+constexpr uint64_t HIGH = 0x8080808080808080;
+
+bool hasZeroByte(uint64_t v) {
+    return ((v - ONES) & ~v & HIGH) != 0;
+}
+
+// True when a byte of the word is at or above 0x80, below 0x20 (checked once
+// all are below 0x80), a quote or a backslash.
+bool needsCare(uint64_t word) {
+    return (word & HIGH) != 0 || ((word - ONES * 0x20) & ~word & HIGH) != 0 ||
+           hasZeroByte(word ^ (ONES * '"')) || hasZeroByte(word ^ (ONES * '\\'));
+}
+
+template <typename Word>
+uint64_t load(const char* from) {
+    Word word = 0;
+    std::memcpy(&word, from, sizeof word);
+    return word;
+}
+
+// The bytes after the last whole word, as one more word without a loop over
+// bytes: the text's last eight bytes again (a byte checked twice is still
+// plain), or for a shorter text, its bytes gathered and padded with spaces.
+uint64_t tailWord(const char* data, size_t n) {
+    if (n >= 8) return load<uint64_t>(data + n - 8);
+    if (n >= 4) return load<uint32_t>(data) | load<uint32_t>(data + n - 4) << 32;
+    const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(data[i])}; };
+    return (ONES * ' ' & ~uint64_t{0xFFFFFF}) | byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
+}
+
+}  // namespace
+
 bool isPlainAscii(std::string_view text) {
-    constexpr uint64_t ONES = 0x0101010101010101;
-    constexpr uint64_t HIGH = 0x8080808080808080;
-    const auto hasZeroByte = [](uint64_t v) { return ((v - ONES) & ~v & HIGH) != 0; };
+    const char* data = text.data();
+    const size_t n = text.size();
     size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, sizeof word);
-        // Bytes at or above 0x80; then, all being below it, bytes below 0x20.
-        if ((word & HIGH) != 0 || ((word - ONES * 0x20) & ~word & HIGH) != 0 ||
-            hasZeroByte(word ^ (ONES * '"')) || hasZeroByte(word ^ (ONES * '\\'))) {
-            return false;
-        }
+    for (; i + 8 <= n; i += 8) {
+        if (needsCare(load<uint64_t>(data + i))) return false;
     }
-    // The last few bytes (all of a short text) through a table.
-    static constexpr auto PLAIN = [] {
-        std::array<bool, 256> plain{};
-        for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
-        return plain;
-    }();
-    for (; i < text.size(); ++i) {
-        if (!PLAIN[static_cast<unsigned char>(text[i])]) return false;
-    }
-    return true;
+    return i == n || !needsCare(tailWord(data, n));
 }
 
 void appendJsonString(std::string& out, std::string_view text) {

@@ -34,11 +34,11 @@ std::string TrackingEvent::toJsonText() const {
 // The members in key order, as toJson().dump() lists them.
 void TrackingEvent::appendJsonText(std::string& out) const {
     JsonObjectWriter object(out);
-    object.text("appVersion", appVersion);
-    object.text("cfgId", cfgId);
-    object.text("eId", eId);
-    object.text("eventName", eventName);
-    object.text("id", id);
+    object.texts({{"appVersion", appVersion},
+                  {"cfgId", cfgId},
+                  {"eId", eId},
+                  {"eventName", eventName},
+                  {"id", id}});
     object.integer("timeInMs", timeInMs);
     object.value("value", value);
     object.close();

@@ -153,6 +153,22 @@ TEST(JsonWriter, MatchesTheLibraryOnChosenValues) {
     for (const json& value : values) EXPECT_EQ(written(value), value.dump()) << value.dump();
 }
 
+// Texts are checked in words, with a tail gathered differently for each
+// length: one byte that needs care, at every place of texts up to 40 long.
+TEST(JsonWriter, FindsAByteThatNeedsCareAtEveryPlace) {
+    for (const char special : {'"', '\\', '\x1f', '\0', '\x80'}) {
+        for (size_t length = 1; length <= 40; ++length) {
+            for (size_t at = 0; at < length; ++at) {
+                std::string text(length, 'a');
+                text[at] = special;
+                const std::string expected = dumpOrError([&] { return json(text).dump(); });
+                EXPECT_EQ(dumpOrError([&] { return written(text); }), expected)
+                    << "length " << length << ", at " << at;
+            }
+        }
+    }
+}
+
 TEST(JsonWriter, MatchesTheLibraryOnRandomValues) {
     RandomJson random(20241208);
     for (int i = 0; i < 20000; ++i) {
