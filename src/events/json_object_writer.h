@@ -21,20 +21,24 @@ public:
 
     // Each throws as appendJsonString does for invalid UTF-8; out keeps what
     // was appended before the fault. Keys are written as given (plain ASCII).
-    void text(std::string_view key, std::string_view value) { texts({{key, value}}); }
-    // Text members in one step when every value is plain ASCII (one length
-    // check for all their pieces), else one by one.
+    void text(std::string_view key, std::string_view value) { oneText(key, value); }
+    // Text members in one step (one length check for all their pieces) when
+    // every value is plain ASCII and the string has the room, as a reused
+    // buffer has; else one by one, so that a new buffer grows, and ends up
+    // sized, as it does piece by piece.
     void texts(std::initializer_list<std::pair<std::string_view, std::string_view>> members) {
-        size_t n = 0;
+        bool plain = members.size() > 1;
+        size_t n = first ? 0 : 1;  // the comma before the first of them
         for (const auto& [key, value] : members) {
-            if (!isPlainAscii(value)) {
-                for (const auto& [k, v] : members) anyText(k, v);
-                return;
-            }
-            n += 1 + key.size() + 4 + value.size() + 1;  // ,"key":"value"
+            plain = plain && isPlainAscii(value);
+            n += key.size() + value.size() + 5;  // "key":"value"
         }
-        if (members.size() == 0) return;
-        char* to = appendRoom(out, first ? n - 1 : n);
+        n += members.size() - 1;  // the commas between them
+        if (!plain || out.capacity() - out.size() < n) {
+            for (const auto& [key, value] : members) oneText(key, value);
+            return;
+        }
+        char* to = appendRoom(out, n);
         for (const auto& [key, value] : members) {
             to = start(to, key);
             *to++ = '"';
@@ -68,12 +72,14 @@ private:
         *to++ = ':';
         return to;
     }
-    void anyText(std::string_view key, std::string_view value) {
-        if (isPlainAscii(value)) {
-            texts({{key, value}});
-        } else {
+    void oneText(std::string_view key, std::string_view value) {
+        if (!isPlainAscii(value)) {
             appendJsonString(member(key), value);
+            return;
         }
+        char* to = open(key, value.size() + 2);
+        *to++ = '"';
+        *put(to, value) = '"';
     }
 
     std::string& out;

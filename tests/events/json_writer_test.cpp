@@ -206,8 +206,23 @@ TEST(JsonWriter, EventTextIsTheDumpOfItsObject) {
         event.cfgId = random.text(invalid);
         event.appVersion = random.text(invalid);
         event.value = random.value(2, invalid);
-        ASSERT_EQ(dumpOrError([&] { return event.toJsonText(); }),
-                  dumpOrError([&] { return event.toJson().dump(); }));
+        if (i % 2 == 1) {
+            // Plain texts, which a buffer with room takes in one step.
+            for (std::string* text :
+                 {&event.eId, &event.eventName, &event.id, &event.cfgId, &event.appVersion}) {
+                text->assign(static_cast<size_t>(random.pick(0, 40)),
+                             static_cast<char>(random.pick('0', 'z')));
+            }
+        }
+        const std::string expected = dumpOrError([&] { return event.toJson().dump(); });
+        ASSERT_EQ(dumpOrError([&] { return event.toJsonText(); }), expected);
+        ASSERT_EQ(dumpOrError([&] {
+                      std::string reused;
+                      reused.reserve(4096);
+                      event.appendJsonText(reused);
+                      return reused;
+                  }),
+                  expected);
     }
 }
 
