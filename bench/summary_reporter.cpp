@@ -119,14 +119,6 @@ void SummaryReporter::Finalize() {
         out << line;
     }
 
-    // The Track rounds start on an emptied queue's new file, as this floor's do.
-    const std::string freshFloor = "Baseline/RingWritesFreshFile";
-    if (find(freshFloor) != nullptr && find(typed) != nullptr) {
-        char line[200];
-        std::snprintf(line, sizeof line, "  %-32s p99 %7.2fx\n", "Track call / fresh-file floor",
-                      counter(typed, "p99_us") / counter(freshFloor, "p99_us"));
-        out << line;
-    }
     if (find(pacedFloor) != nullptr && find("TrackPaced/LevelStart") != nullptr) {
         char line[200];
         std::snprintf(line, sizeof line, "  %-32s p50 %7.2fx\n", "paced Track call / paced write()",

@@ -21,21 +21,30 @@ public:
 
     // Each throws as appendJsonString does for invalid UTF-8; out keeps what
     // was appended before the fault. Keys are written as given (plain ASCII).
-    void text(std::string_view key, std::string_view value) { oneText(key, value); }
+    void text(std::string_view key, std::string_view value) {
+        if (!isPlainAscii(value)) {
+            appendJsonString(member(key), value);
+            return;
+        }
+        char* to = open(key, value.size() + 2);
+        *to++ = '"';
+        *put(to, value) = '"';
+    }
     // Text members in one step (one length check for all their pieces) when
     // every value is plain ASCII and the string has the room, as a reused
     // buffer has; else one by one, so that a new buffer grows, and ends up
     // sized, as it does piece by piece.
     void texts(std::initializer_list<std::pair<std::string_view, std::string_view>> members) {
-        bool plain = members.size() > 1;
-        size_t n = first ? 0 : 1;  // the comma before the first of them
+        bool plain = true;
+        size_t n = first ? 0 : 1;  // the comma before them
         for (const auto& [key, value] : members) {
             plain = plain && isPlainAscii(value);
-            n += key.size() + value.size() + 5;  // "key":"value"
+            n += 1 + key.size() + 5 + value.size();  // "key":"value" and a comma after
         }
-        n += members.size() - 1;  // the commas between them
+        if (members.size() == 0) return;
+        --n;  // no comma after the last
         if (!plain || out.capacity() - out.size() < n) {
-            for (const auto& [key, value] : members) oneText(key, value);
+            for (const auto& [key, value] : members) text(key, value);
             return;
         }
         char* to = appendRoom(out, n);
@@ -72,16 +81,6 @@ private:
         *to++ = ':';
         return to;
     }
-    void oneText(std::string_view key, std::string_view value) {
-        if (!isPlainAscii(value)) {
-            appendJsonString(member(key), value);
-            return;
-        }
-        char* to = open(key, value.size() + 2);
-        *to++ = '"';
-        *put(to, value) = '"';
-    }
-
     std::string& out;
     bool first = true;
 };

@@ -36,10 +36,6 @@ void appendEscape(std::string& out, unsigned char c) {
     out.append(escape, sizeof escape);
 }
 
-}  // namespace
-
-namespace {
-
 constexpr uint64_t ONES = 0x0101010101010101;
 constexpr uint64_t HIGH = 0x8080808080808080;
 
