@@ -2,16 +2,14 @@
 # clang-tidy-14 with the checks of .clang-tidy, every warning an error, over
 # each source in src/. The Linux sources go through the compile database of
 # the plain build (configured here, not built); the Windows-only ones through
-# the Windows build's, once tools/run-windows-tests.sh has configured it (CI
-# runs this after it), parsed by clang for the MinGW target with MinGW's
-# headers. Build folders: tools/build-folder.sh.
+# the Windows build's (clang for MinGW), once tools/run-windows-tests.sh has
+# configured it (CI runs this after it). Build folders: tools/build-folder.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/build-folder.sh
 
 linux_dir="$(build_folder)"
 windows_dir="$(build_folder windows)"
-mingw=x86_64-w64-mingw32
 
 tools/setup.sh
 cmake -S . -B "$linux_dir" -G Ninja >/dev/null
@@ -61,25 +59,6 @@ for source in "${windows_sources[@]}"; do
   fi
 done
 
-# The Windows build's commands with clang for MinGW's g++, minus a flag that
-# clang lacks, and no system headers of the Linux machine.
-windows_database="$linux_dir/clang-tidy-windows"
-mkdir -p "$windows_database"
-sed -e 's/ -fno-keep-inline-dllexport//g' \
-  -e "s|\"command\": \"[^ ]*|\"command\": \"clang++ --target=$mingw -nostdlibinc|" \
-  "$windows_dir/compile_commands.json" >"$windows_database/compile_commands.json"
-# MinGW's g++ searches its C++ library, GCC's own headers, then the Windows
-# headers. clang keeps its own in place of GCC's (their intrinsics differ).
-headers=()
-while IFS= read -r folder; do
-  folder="$(realpath "$folder")"
-  case "$folder" in
-    */lib/gcc/*/include | */lib/gcc/*/include-fixed) ;;
-    */include/c++*) headers+=("--extra-arg=-isystem$folder") ;;
-    *) headers+=("--extra-arg=-idirafter$folder") ;;
-  esac
-done < <("$mingw-g++-posix" -x c++ -E -v - </dev/null 2>&1 >/dev/null |
-  sed -n '/^#include <...> search starts here:$/,/^End of search list\.$/s/^ //p')
-
+# The Windows build compiles with clang for MinGW: its commands serve as they are.
 echo "run-clang-tidy: ${#windows_sources[@]} sources through $windows_dir/"
-run_tidy -p "$windows_database" "${headers[@]}" -- "${windows_sources[@]}"
+run_tidy -p "$windows_dir" -- "${windows_sources[@]}"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the Windows cross-build needs and prepares its prefix:
-#   - Debian's MinGW-w64 compilers (posix threads) and Wine;
-#   - libcurl for Windows (Schannel, static), built from Debian's own curl
-#     source package;
+#   - clang, lld and LLVM's tools, Debian's MinGW-w64 compilers (posix
+#     threads: their C++ library and runtime) and Wine;
+#   - libcurl for Windows (Schannel, static), built with clang from Debian's
+#     own curl source package;
 #   - GoogleTest built for Windows from Debian's googletest sources;
 #   - nlohmann JSON's headers and CMake files, copied beside them.
-# Everything links the Universal C Runtime (see cmake/mingw-w64-x86_64.cmake).
+# Everything is built as cmake/mingw-w64-x86_64.cmake builds: CodeView debug
+# information, the Universal C Runtime.
 #
 # The prefix lives outside the clone, in $CORVEX_WINDOWS_CACHE (default
 # ~/.cache/corvex-windows); a second run finds libcurl and GoogleTest there and
@@ -21,11 +23,12 @@ cache="${CORVEX_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvex-windows}"
 prefix="$cache/x86_64-w64-mingw32"
 target=x86_64-w64-mingw32
 # Raise when the way libcurl or GoogleTest is built changes.
-curl_recipe=3
-googletest_recipe=2
+curl_recipe=4
+googletest_recipe=3
 
 packages=(
   cmake ninja-build make
+  clang-14 lld-14 llvm-14
   g++-mingw-w64-x86-64-posix wine64
   nlohmann-json3-dev googletest dpkg-dev
 )
@@ -34,18 +37,15 @@ install_missing_packages "${packages[@]}"
 
 mkdir -p "$prefix"
 
-# The GCC driver's rules (what -dumpspecs prints) with the Universal C
-# Runtime in place of msvcrt.dll: -lucrt replaces -lmsvcrt, and libmoldname
-# (msvcrt's old POSIX names) goes, because libucrt carries those names itself.
-"$target-g++-posix" -dumpspecs | sed -e 's/-lmsvcrt/-lucrt/g' -e 's/-lmoldname//g' \
-  >"$prefix/ucrt-driver-rules.txt"
 # libcurl is C: it is compiled with the MinGW headers' UCRT declarations
-# (_UCRT), and linked with the UCRT. (The C++ code keeps the default headers,
-# see the toolchain file.)
-cc="$target-gcc-posix -specs=$prefix/ucrt-driver-rules.txt"
+# (_UCRT), and linked, in configure's tests, as the toolchain file links. (The
+# C++ code keeps the default headers, see the toolchain file.) Its CodeView
+# debug information goes to the DLL's PDB.
+llvm=/usr/lib/llvm-14/bin
+cc="$llvm/clang --target=$target --sysroot=/usr/$target"
 cppflags="-D_UCRT"
-# winpthreads was built against msvcrt.dll, whose _setjmp is setjmp in the UCRT.
-ldflags="-static -Wl,--defsym,_setjmp=setjmp"
+cflags="-O2 -g -gcodeview"
+ldflags="-fuse-ld=lld -static -pthread -lucrt -Wl,-Xlink=-alternatename:_setjmp=setjmp"
 
 # Adds deb-src entries for the archives that carry curl, copied from the
 # machine's own deb entries, when apt knows no source package yet.
@@ -128,7 +128,8 @@ build_curl() {
   (
     cd "$tree"
     ./configure -q --host="$target" --prefix="$prefix" \
-      CC="$cc" CPPFLAGS="$cppflags" AR="$target-ar" RANLIB="$target-ranlib" LDFLAGS="$ldflags" \
+      CC="$cc" CPPFLAGS="$cppflags" CFLAGS="$cflags" LDFLAGS="$ldflags" \
+      AR="$llvm/llvm-ar" RANLIB="$llvm/llvm-ranlib" \
       --with-schannel --disable-shared --enable-static \
       --without-zlib --without-brotli --without-zstd --without-libpsl --without-libidn2 \
       --without-nghttp2 --without-libssh2 --without-libssh --without-librtmp \
