@@ -33,3 +33,85 @@ install_missing_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
+
+# Adds deb-src entries for the archives that carry the package named, copied
+# from the machine's own deb entries.
+add_source_entries() {
+  local uris
+  uris=$(apt-cache policy "$1" | awk '$1 ~ /^[0-9]+$/ && $2 ~ /:\/\// { sub(/\/$/, "", $2); print $2 }' |
+    sort -u | tr '\n' ' ')
+  if [ -z "$uris" ]; then
+    echo "No archive carries $1; cannot find its source package." >&2
+    exit 1
+  fi
+  # deb822 stanzas and one-line entries go to files of their own format.
+  local stanzas lines
+  stanzas=$(mktemp)
+  lines=$(mktemp)
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v uris=" $uris" 'BEGIN { RS = ""; ORS = "\n\n" }
+      {
+        deb = 0; known = 0
+        n = split($0, fields, "\n")
+        for (i = 1; i <= n; i++) {
+          if (fields[i] ~ /^Types:/ && fields[i] ~ /[ \t]deb([ \t]|$)/) deb = 1
+          if (fields[i] ~ /^URIs:/) {
+            m = split(substr(fields[i], 6), list, /[ \t]+/)
+            for (j = 1; j <= m; j++) {
+              uri = list[j]; sub(/\/$/, "", uri)
+              if (uri != "" && index(uris " ", " " uri " ") > 0) known = 1
+            }
+          }
+        }
+        if (deb && known) { sub(/Types:[^\n]*/, "Types: deb-src"); print }
+      }' "$file" >>"$stanzas"
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    awk -v uris=" $uris" '$1 == "deb" {
+        uri = ""
+        for (i = 2; i <= NF && uri == ""; i++) if ($i ~ /:\/\//) uri = $i
+        sub(/\/$/, "", uri)
+        if (uri != "" && index(uris " ", " " uri " ") > 0) { sub(/^deb/, "deb-src"); print }
+      }' "$file" >>"$lines"
+  done
+  if [ ! -s "$stanzas" ] && [ ! -s "$lines" ]; then
+    echo "No apt entry to derive a deb-src entry from." >&2
+    exit 1
+  fi
+  if [ -s "$stanzas" ]; then
+    as_root install -m 0644 "$stanzas" /etc/apt/sources.list.d/corvex-deb-src.sources
+  fi
+  if [ -s "$lines" ]; then
+    as_root install -m 0644 "$lines" /etc/apt/sources.list.d/corvex-deb-src.list
+  fi
+  rm -f "$stanzas" "$lines"
+  echo "Added deb-src entries in /etc/apt/sources.list.d/corvex-deb-src.*" >&2
+}
+
+# Unpacks Debian's source package of the package named into the empty folder
+# (as apt-get source does: the tree in a folder named after the package and
+# its version), adding deb-src entries when apt knows no source package yet.
+# The newest version whose files the archive serves: a mirror may list a
+# security update's source and not serve it.
+fetch_debian_source() {
+  if ! apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:'; then
+    $apt_updated || apt_update
+    if ! apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:'; then
+      add_source_entries "$1"
+      apt_update
+    fi
+  fi
+  local version
+  for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rVu); do
+    if (cd "$2" && apt-get source -qq "$1=$version" >&2); then
+      return 0
+    fi
+    echo "The source of $1 $version could not be fetched; trying an older one." >&2
+    find "$2" -mindepth 1 -delete
+  done
+  echo "No source of $1 could be fetched." >&2
+  exit 1
+}

@@ -47,75 +47,11 @@ cppflags="-D_UCRT"
 cflags="-O2 -g -gcodeview"
 ldflags="-fuse-ld=lld -static -pthread -lucrt -Wl,-Xlink=-alternatename:_setjmp=setjmp"
 
-# Adds deb-src entries for the archives that carry curl, copied from the
-# machine's own deb entries, when apt knows no source package yet.
-add_source_entries() {
-  local uris
-  uris=$(apt-cache policy curl | awk '$1 ~ /^[0-9]+$/ && $2 ~ /:\/\// { sub(/\/$/, "", $2); print $2 }' |
-    sort -u | tr '\n' ' ')
-  if [ -z "$uris" ]; then
-    echo "No archive carries curl; cannot find its source package." >&2
-    exit 1
-  fi
-  # deb822 stanzas and one-line entries go to files of their own format.
-  local stanzas lines
-  stanzas=$(mktemp)
-  lines=$(mktemp)
-  local file
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$file" ] || continue
-    awk -v uris=" $uris" 'BEGIN { RS = ""; ORS = "\n\n" }
-      {
-        deb = 0; known = 0
-        n = split($0, fields, "\n")
-        for (i = 1; i <= n; i++) {
-          if (fields[i] ~ /^Types:/ && fields[i] ~ /[ \t]deb([ \t]|$)/) deb = 1
-          if (fields[i] ~ /^URIs:/) {
-            m = split(substr(fields[i], 6), list, /[ \t]+/)
-            for (j = 1; j <= m; j++) {
-              uri = list[j]; sub(/\/$/, "", uri)
-              if (uri != "" && index(uris " ", " " uri " ") > 0) known = 1
-            }
-          }
-        }
-        if (deb && known) { sub(/Types:[^\n]*/, "Types: deb-src"); print }
-      }' "$file" >>"$stanzas"
-  done
-  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$file" ] || continue
-    awk -v uris=" $uris" '$1 == "deb" {
-        uri = ""
-        for (i = 2; i <= NF && uri == ""; i++) if ($i ~ /:\/\//) uri = $i
-        sub(/\/$/, "", uri)
-        if (uri != "" && index(uris " ", " " uri " ") > 0) { sub(/^deb/, "deb-src"); print }
-      }' "$file" >>"$lines"
-  done
-  if [ ! -s "$stanzas" ] && [ ! -s "$lines" ]; then
-    echo "No apt entry to derive a deb-src entry from." >&2
-    exit 1
-  fi
-  if [ -s "$stanzas" ]; then
-    as_root install -m 0644 "$stanzas" /etc/apt/sources.list.d/corvex-deb-src.sources
-  fi
-  if [ -s "$lines" ]; then
-    as_root install -m 0644 "$lines" /etc/apt/sources.list.d/corvex-deb-src.list
-  fi
-  rm -f "$stanzas" "$lines"
-  echo "Added deb-src entries in /etc/apt/sources.list.d/corvex-deb-src.*" >&2
-}
-
 build_curl() {
   local work="$cache/curl-source"
   rm -rf "$work"
   mkdir -p "$work"
-  if ! apt-cache showsrc curl 2>/dev/null | grep -q '^Package:'; then
-    $apt_updated || apt_update
-    if ! apt-cache showsrc curl 2>/dev/null | grep -q '^Package:'; then
-      add_source_entries
-      apt_update
-    fi
-  fi
-  (cd "$work" && apt-get source -qq curl >&2)
+  fetch_debian_source curl "$work"
   local tree
   tree=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'curl-*' | head -n 1)
   # Debian's last patches rename the library for its other TLS flavours;
