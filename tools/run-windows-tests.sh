@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/build-folder.sh
+source tools/wine.sh
 
 started=$(date +%s)
 tools/setup.sh
@@ -22,19 +23,10 @@ windows_dir="$(realpath -m "$(build_folder windows)")"
 cmake -S . -B "$linux_dir" -G Ninja
 cmake --build "$linux_dir" --target corvex-test-service
 
-# Wine: a prefix of its own in the build folder, no display, no debug output,
-# no offer to install Mono or Gecko. The build runs the test programs too (to
-# list their tests), so Wine is ready before it. A server that stays up and a
-# prefix booted once keep each test from waiting on Wine's start-up.
-wine_dir=/usr/lib/wine
-export WINEPREFIX="$windows_dir/wine"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
-mkdir -p "$WINEPREFIX"
-"$wine_dir/wineserver" -p
-trap '"$wine_dir/wineserver" -k 2>/dev/null || true' EXIT
-"$wine_dir/wine64" wineboot --init </dev/null >/dev/null 2>&1
-# Windows 10, the product's platform (Debian's Wine sets up Windows 7).
-"$wine_dir/wine64" winecfg -v win10 </dev/null >/dev/null 2>&1
+# Wine, with a prefix in the build folder. The build runs the test programs
+# too (to list their tests), so Wine is ready before it.
+start_wine "$windows_dir/wine"
+trap stop_wine EXIT
 
 cmake -S . -B "$windows_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \

@@ -3,7 +3,7 @@
 #   - clang, lld and LLVM's tools, Debian's MinGW-w64 compilers (posix
 #     threads: their C++ library and runtime) and Wine;
 #   - libcurl for Windows (Schannel, static), built with clang from Debian's
-#     own curl source package;
+#     own curl source package (its copyright record kept beside it);
 #   - GoogleTest built for Windows from Debian's googletest sources;
 #   - nlohmann JSON's headers and CMake files, copied beside them.
 # Everything is built as cmake/mingw-w64-x86_64.cmake builds: CodeView debug
@@ -45,7 +45,8 @@ llvm=/usr/lib/llvm-14/bin
 cc="$llvm/clang --target=$target --sysroot=/usr/$target"
 cppflags="-D_UCRT"
 cflags="-O2 -g -gcodeview"
-ldflags="-fuse-ld=lld -static -pthread -lucrt -Wl,-Xlink=-alternatename:_setjmp=setjmp"
+gcc_dir="$(dirname "$("$target-gcc-posix" -print-libgcc-file-name)")"
+ldflags="-fuse-ld=lld -L$gcc_dir -static -pthread -lucrt -Wl,-Xlink=-alternatename:_setjmp=setjmp"
 
 build_curl() {
   local work="$cache/curl-source"
@@ -77,6 +78,8 @@ build_curl() {
     make -s -C lib install >&2
     make -s -C include install >&2
   )
+  # The release's third-party notices quote the record of the source built.
+  install -D -m 0644 "$tree/debian/copyright" "$prefix/share/doc/curl/copyright"
   rm -rf "$work"
 }
 
