@@ -39,6 +39,8 @@ endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CORVEX_WINDOWS_PREFIX)
 
 set(CMAKE_FIND_ROOT_PATH ${CMAKE_SYSROOT} ${CORVEX_WINDOWS_PREFIX})
+# The libcurl of the prefix is a static library.
+set(CORVEX_CURL_STATIC ON CACHE BOOL "libcurl is a static library")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -54,11 +56,10 @@ endif()
 list(GET CORVEX_MINGW_GCC_DIR 0 CORVEX_MINGW_GCC_DIR)
 set(CORVEX_MINGW_CXX_HEADERS ${CORVEX_MINGW_GCC_DIR}/include/c++)
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${CORVEX_MINGW_CXX_HEADERS} -isystem ${CORVEX_MINGW_CXX_HEADERS}/${CORVEX_MINGW_TARGET} -isystem ${CORVEX_MINGW_CXX_HEADERS}/backward")
-# CodeView, not DWARF, whenever the build type asks for debug information.
-# Thread-local variables stay native, clang's default here: CodeView cannot
-# name emulated ones.
-string(APPEND CMAKE_C_FLAGS_INIT " -gcodeview")
-string(APPEND CMAKE_CXX_FLAGS_INIT " -gcodeview")
+# CodeView, not DWARF, whenever the build type asks for debug information
+# (when compiling only: a link warns of it as unused). Thread-local variables
+# stay native, clang's default here: CodeView cannot name emulated ones.
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview>)
 
 # Linking: lld; GCC's runtime libraries from their folder, all of them static
 # (libgcc, libstdc++, winpthreads as the posix compilers link it); the UCRT's

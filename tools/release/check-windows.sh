@@ -99,7 +99,7 @@ pdb_age=$(sed -n 's/^ *Age: //p' <<<"$summary")
 # An export's address, turned into its function and source line.
 rva=$("$llvm/llvm-readobj" --coff-exports "$dll" |
   sed -n '/Name: TrackingManager_GetVersion$/{n;s/^ *RVA: //p}')
-location=$(cd "$sdk/bin" && "$llvm/llvm-symbolizer" --obj=corvex_tracking.dll --relative-address "$rva")
+location=$("$llvm/llvm-symbolizer" --obj="$dll" --relative-address "$rva")
 echo "$location"
 [[ "$location" == *"src/api/tracking_manager_api.cpp:"* ]] ||
   fail "llvm-symbolizer did not find TrackingManager_GetVersion's source at $rva"
