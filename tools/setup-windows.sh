@@ -111,10 +111,11 @@ if [ ! -f "$prefix/.googletest-$googletest_recipe" ]; then
 fi
 
 # nlohmann JSON is headers only; the cross compiler does not search
-# /usr/include, so its headers and CMake package sit in the prefix.
+# /usr/include, so its headers and CMake package sit in the prefix. Their
+# times stay Debian's, so that a build does not take them for new.
 mkdir -p "$prefix/include" "$prefix/share/cmake"
 rm -rf "$prefix/include/nlohmann" "$prefix/share/cmake/nlohmann_json"
-cp -r /usr/include/nlohmann "$prefix/include/"
-cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+cp -r --preserve=timestamps /usr/include/nlohmann "$prefix/include/"
+cp -r --preserve=timestamps /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 
 echo "$prefix"

@@ -9,9 +9,10 @@
 #   - the PDB matches the DLL (GUID and age) and turns an export's address
 #     into its source file;
 #   - a host built as Visual Studio builds one (clang for the MSVC target,
-#     lld-link, the zip's corvex_tracking.lib, no MinGW object) runs under
-#     Wine, its events reach the test service through its proxy, and it frees
-#     the library's texts with the UCRT's free();
+#     lld-link, the zip's corvex_tracking.lib, no MinGW object), by hand and
+#     with CMake through the zip's package, links; the first runs under Wine,
+#     its events reach the test service through its proxy, and it frees the
+#     library's texts with the UCRT's free();
 #   - the C++ example, built with cmake/mingw-w64-x86_64.cmake through the
 #     zip's CMake package, runs under Wine and sends to the service too.
 set -euo pipefail
@@ -51,7 +52,7 @@ dll="$sdk/bin/corvex_tracking.dll"
 [ -f "$dll" ] || fail "no bin/corvex_tracking.dll in $name.zip"
 
 echo "== The DLL's exports, imports and sections"
-"$llvm/llvm-readobj" --coff-exports "$dll" | sed -n 's/^ *Name: //p' | sort >"$work/exports"
+"$llvm/llvm-readobj" --coff-exports "$dll" | sed -n 's/^ *Name: \(..*\)$/\1/p' | sort >"$work/exports"
 diff <(sort exports.txt) "$work/exports" || fail "the exports differ from exports.txt (< list, > DLL)"
 system_dlls=" advapi32.dll bcrypt.dll crypt32.dll iphlpapi.dll kernel32.dll ole32.dll shell32.dll ws2_32.dll "
 while read -r dll_name; do
@@ -140,22 +141,36 @@ start_wine "$work/wine"
 echo "== A host built as Visual Studio builds one"
 host="$work/msvc-host"
 mkdir -p "$host"
-# Import libraries of the system's DLLs, from their few names the host calls.
+# Import libraries of the system's DLLs, from the few names the host calls.
 printf 'LIBRARY kernel32.dll\nEXPORTS GetEnvironmentVariableA GetFileAttributesA Sleep ExitProcess\n' \
   >"$host/kernel32.def"
 printf 'LIBRARY api-ms-win-crt-heap-l1-1-0.dll\nEXPORTS free\n' >"$host/ucrt-heap.def"
 printf 'LIBRARY api-ms-win-crt-stdio-l1-1-0.dll\nEXPORTS puts\n' >"$host/ucrt-stdio.def"
+system_libraries=()
 for def in "$host"/*.def; do
   "$llvm/llvm-dlltool" -m i386:x86-64 -d "$def" -l "${def%.def}.lib"
+  system_libraries+=("${def%.def}.lib")
 done
+# By hand: the zip's include/ and corvex_tracking.lib.
 "$llvm/clang" --target=x86_64-pc-windows-msvc -ffreestanding -nostdlibinc -O2 -Wall -Wextra -Werror \
   -I"$sdk/include" -c tests/release/windows_msvc_host.c -o "$host/host.obj"
 "$llvm/lld-link" -nologo -subsystem:console -entry:hostMain -nodefaultlib \
   -out:"$host/windows_msvc_host.exe" "$host/host.obj" "$sdk/lib/corvex_tracking.lib" \
-  "$host/kernel32.lib" "$host/ucrt-heap.lib" "$host/ucrt-stdio.lib"
-cp "$dll" "$host/"
+  "${system_libraries[@]}"
 "$llvm/llvm-readobj" --coff-imports "$host/windows_msvc_host.exe" | grep -q 'Name: corvex_tracking.dll$' ||
   fail "the host does not import corvex_tracking.dll"
+# With CMake, as clang-cl: the package must hand it corvex_tracking.lib.
+cmake -S tests/release -B "$work/msvc-cmake" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
+  -DCMAKE_SYSTEM_PROCESSOR=AMD64 -DCMAKE_C_COMPILER="$llvm/clang-cl" \
+  -DCMAKE_C_COMPILER_TARGET=x86_64-pc-windows-msvc -DCMAKE_LINKER="$llvm/lld-link" \
+  -DCMAKE_RC_COMPILER="$llvm/llvm-rc" \
+  -DCMAKE_C_COMPILER_WORKS=ON -DCMAKE_PREFIX_PATH="$sdk" \
+  -DCORVEX_SYSTEM_IMPORT_LIBRARIES="$(IFS=';' && echo "${system_libraries[*]}")" >/dev/null
+cmake --build "$work/msvc-cmake" >/dev/null
+grep -qF "$sdk/lib/corvex_tracking.lib" "$work/msvc-cmake/build.ninja" ||
+  fail "find_package(CorvexTracking) did not give Visual Studio corvex_tracking.lib"
+echo "built by hand and with CMake (find_package: lib/corvex_tracking.lib)"
+cp "$dll" "$host/"
 
 CORVEX_PROXY="$proxy" CORVEX_CA="$authority" CORVEX_SAVE="$(windows_path "$work/host-save")" \
   CORVEX_STOP="$(windows_path "$work/host-stop")" \

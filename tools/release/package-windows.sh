@@ -37,7 +37,8 @@ tools/release/notices.sh "$root/THIRD-PARTY-NOTICES.txt" \
   curl="$prefix/share/doc/curl/copyright" nlohmann-json winpthreads mingw-w64 mingw-gcc-runtime
 sed "s/@VERSION@/$version/g" tools/release/windows-readme.txt >"$root/README.txt"
 
-archive="$(realpath -m "$dist")/$name.zip"
+mkdir -p "$dist"
+archive="$(realpath "$dist")/$name.zip"
 rm -f "$archive"
 (cd "$work" && zip -q -r -X "$archive" "$name")
 echo "== $archive:"
