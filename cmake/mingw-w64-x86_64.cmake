@@ -39,12 +39,12 @@ endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CORVEX_WINDOWS_PREFIX)
 
 set(CMAKE_FIND_ROOT_PATH ${CMAKE_SYSROOT} ${CORVEX_WINDOWS_PREFIX})
-# The libcurl of the prefix is a static library.
-set(CORVEX_CURL_STATIC ON CACHE BOOL "libcurl is a static library")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The libcurl of the prefix is a static library.
+set(CORVEX_CURL_STATIC ON CACHE BOOL "libcurl is a static library")
 
 # Debian's MinGW-w64 GCC (posix threads: std::thread and std::mutex) keeps its
 # C++ headers and libraries in a versioned folder that clang does not look

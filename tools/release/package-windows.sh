@@ -17,7 +17,7 @@ dist="$1"
 version="$2"
 name="corvex-tracking-$version-windows-x64"
 
-install_missing_packages zip
+install_missing_packages zip unzip
 prefix=$(tools/setup-windows.sh | tail -n 1)
 # The full path, as the Windows build's cache keeps it.
 windows_dir="$(realpath -m "$(build_folder windows)")"
