@@ -40,9 +40,10 @@ cmake --build "$linux_dir" --target corvex-test-service >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/corvex-check-windows.XXXXXX")"
 service_pid=""
+wine_started=false
 cleanup() {
   [ -z "$service_pid" ] || kill "$service_pid" 2>/dev/null || true
-  stop_wine
+  ! $wine_started || stop_wine
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -95,8 +96,9 @@ dll_age=$("$llvm/llvm-readobj" --coff-debug-directory "$dll" | sed -n 's/^ *PDBA
 summary=$("$llvm/llvm-pdbutil" dump --summary "$sdk/bin/corvex_tracking.pdb")
 pdb_guid=$(sed -n 's/^ *GUID: //p' <<<"$summary")
 pdb_age=$(sed -n 's/^ *Age: //p' <<<"$summary")
-[ "$dll_guid" = "$pdb_guid" ] && [ "$dll_age" = "$pdb_age" ] ||
+if [ "$dll_guid" != "$pdb_guid" ] || [ "$dll_age" != "$pdb_age" ]; then
   fail "the DLL names PDB $dll_guid age $dll_age, the PDB is $pdb_guid age $pdb_age"
+fi
 # An export's address, turned into its function and source line.
 rva=$("$llvm/llvm-readobj" --coff-exports "$dll" |
   sed -n '/Name: TrackingManager_GetVersion$/{n;s/^ *RVA: //p}')
@@ -118,6 +120,7 @@ proxy=$(head -n 1 "$work/service.jsonl" | jq -r .proxyUrl)
 # Paths as Windows programs see them under Wine: on drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 authority=$(windows_path "$(head -n 1 "$work/service.jsonl" | jq -r .caFile)")
+echo "proxy $proxy, certificate authority $authority"
 
 # The names of the events that came with those credentials, one a line.
 events_of() {
@@ -137,6 +140,7 @@ wait_for_events() {
 }
 
 start_wine "$work/wine"
+wine_started=true
 
 echo "== A host built as Visual Studio builds one"
 host="$work/msvc-host"
@@ -183,11 +187,11 @@ host_status=0
 wait "$host_pid" || host_status=$?
 cat "$work/host.out"
 [ "$host_status" -eq 0 ] || fail "the host ended with $host_status"
-host_events=$(events_of release-host:release-secret | sort | uniq -c)
-echo "$host_events"
-[ "$(events_of release-host:release-secret | wc -l)" -eq 4 ] &&
-  [ "$(events_of release-host:release-secret | grep -c '^release_check$')" -eq 1 ] ||
+events_of release-host:release-secret | sort | uniq -c
+if [ "$(events_of release-host:release-secret | wc -l)" -ne 4 ] ||
+  [ "$(events_of release-host:release-secret | grep -c '^release_check$')" -ne 1 ]; then
   fail "the service did not receive the host's 4 events"
+fi
 
 echo "== The C++ example through the CMake package, with MinGW"
 cp -r examples "$work/examples"
