@@ -15,6 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
+source tools/curl-options.sh
 source_dir="$PWD"
 
 cache="${CORVEX_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvex-windows}"
@@ -65,13 +66,7 @@ build_curl() {
     cd "$tree"
     ./configure -q --host="$target" --prefix="$prefix" \
       CC="$cc" CPPFLAGS="$cppflags" AR="$target-ar" RANLIB="$target-ranlib" LDFLAGS="$ldflags" \
-      --with-schannel --disable-shared --enable-static \
-      --without-zlib --without-brotli --without-zstd --without-libpsl --without-libidn2 \
-      --without-nghttp2 --without-libssh2 --without-libssh --without-librtmp \
-      --without-libgsasl --without-hyper --without-ca-bundle --without-ca-path \
-      --disable-ldap --disable-ldaps --disable-rtsp --disable-dict --disable-telnet \
-      --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp \
-      --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-manual >&2
+      --with-schannel --disable-shared --enable-static "${curl_feature_options[@]}" >&2
     make -s -j"$(nproc)" -C lib >&2
     make -s -C lib install >&2
     make -s -C include install >&2
