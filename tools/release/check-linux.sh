@@ -74,6 +74,17 @@ library="$package/lib/libcorvex_tracking.so.0"
 echo "== $archive"
 (cd "$package" && find . \( -type f -o -type l \) -printf '%P\n' | sort)
 
+links_and_notices() {
+  [ "$(readlink "$package/lib/libcorvex_tracking.so")" = libcorvex_tracking.so.0 ] &&
+    [ "$(readlink "$library")" = "libcorvex_tracking.so.$version" ] &&
+    [ -f "$package/lib/libcorvex_tracking.so.$version" ] && [ -s "$package/LICENSE" ] &&
+    for title in "curl (libcurl)" "OpenSSL" "JSON for Modern C++" "GCC runtime libraries"; do
+      grep -q "^$title" "$package/THIRD-PARTY-NOTICES.txt" || return 1
+    done
+}
+description="the links .so -> .so.0 -> .so.$version, the license and the notices are there"
+check links_and_notices
+
 # The library's symbols.
 exported_names() {
   nm -D --defined-only "$library" | awk '$2 ~ /^[A-Z]$/ && $2 != "U" { print $3 }' | sort
