@@ -85,21 +85,8 @@ build_googletest() {
   rm -rf "$work"
 }
 
-if [ ! -f "$prefix/.curl-$curl_recipe" ]; then
-  echo "Building libcurl for Windows from Debian's source package..." >&2
-  start=$(date +%s)
-  build_curl
-  touch "$prefix/.curl-$curl_recipe"
-  echo "libcurl built in $(($(date +%s) - start)) s" >&2
-else
-  echo "libcurl for Windows: cached in $prefix" >&2
-fi
-
-if [ ! -f "$prefix/.googletest-$googletest_recipe" ]; then
-  echo "Building GoogleTest for Windows..." >&2
-  build_googletest
-  touch "$prefix/.googletest-$googletest_recipe"
-fi
+build_once "$prefix/.curl-$curl_recipe" "libcurl for Windows" build_curl
+build_once "$prefix/.googletest-$googletest_recipe" "GoogleTest for Windows" build_googletest
 
 # nlohmann JSON is headers only; the cross compiler does not search
 # /usr/include, so its headers and CMake package sit in the prefix.

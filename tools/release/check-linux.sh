@@ -17,7 +17,7 @@ source tools/build-folder.sh
 
 dist="$1"
 version="$2"
-name="corvex-tracking-$version-linux-x64"
+name="$(linux_release_name "$version")"
 archive="$dist/$name.tar.gz"
 service="$(build_folder)/tests/support/corvex-test-service"
 if [ ! -x "$service" ]; then

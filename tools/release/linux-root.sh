@@ -16,6 +16,11 @@ linux_root_recipe=1
 linux_root_suite=bullseye
 linux_root_packages=gcc,g++,make,cmake,perl,ca-certificates
 
+# The name of the release archive and of its top folder.
+linux_release_name() {
+  echo "corvex-tracking-$1-linux-x64"
+}
+
 # The archive of the machine's own release, as its apt entries name it: the
 # one that serves the suite of the release's code name.
 debian_archive() {
@@ -46,22 +51,15 @@ in_linux_root() {
         LANG=C.UTF-8 "$@"' sh "$linux_root" "$@"
 }
 
-# Makes the root unless it is there already: debootstrap, then Debian 12's
-# nlohmann JSON headers (architecture "all"), which the library needs at 3.11.
-prepare_linux_root() {
-  if [ -f "$linux_root/.corvex-root-$linux_root_recipe" ]; then
-    echo "Debian 11 root: cached in $linux_root" >&2
-    return
-  fi
+# Makes the root: debootstrap, then Debian 12's nlohmann JSON headers
+# (architecture "all"), which the library needs at 3.11.
+make_linux_root() {
   install_missing_packages debootstrap
-  local archive start
+  local archive work="$linux_root.partial"
   archive=$(debian_archive)
-  start=$(date +%s)
-  echo "Making the Debian 11 root in $linux_root from $archive..." >&2
-  rm -rf "$linux_root"
+  echo "Debian 11 from $archive into $linux_root" >&2
+  rm -rf "$linux_root" "$work"
   mkdir -p "$(dirname "$linux_root")"
-  local work="$linux_root.partial"
-  rm -rf "$work"
   debootstrap --variant=minbase --include="$linux_root_packages" \
     "$linux_root_suite" "$work" "$archive" >&2
   local debs="$work/tmp/corvex-debs"
@@ -70,6 +68,9 @@ prepare_linux_root() {
   (cd "$debs" && apt-get download -qq -o APT::Sandbox::User=root nlohmann-json3-dev >&2)
   mv "$work" "$linux_root"
   in_linux_root sh -c 'dpkg -i /tmp/corvex-debs/*.deb >/dev/null && rm -rf /tmp/corvex-debs' >&2
-  touch "$linux_root/.corvex-root-$linux_root_recipe"
-  echo "Debian 11 root made in $(($(date +%s) - start)) s" >&2
+}
+
+# Makes the root unless it is there already.
+prepare_linux_root() {
+  build_once "$linux_root/.corvex-root-$linux_root_recipe" "the Debian 11 root" make_linux_root
 }

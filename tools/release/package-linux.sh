@@ -15,7 +15,7 @@ source tools/curl-options.sh
 
 dist="$1"
 version="$2"
-name="corvex-tracking-$version-linux-x64"
+name="$(linux_release_name "$version")"
 # Inside the root.
 static_prefix=/opt/corvex-static
 # Raise when the way libcurl or OpenSSL is built changes.
@@ -64,16 +64,8 @@ build_static_libraries() {
   rm -rf "$sources"
 }
 
-stamp="$linux_root$static_prefix/.recipe-$static_recipe"
-if [ ! -f "$stamp" ]; then
-  echo "Building OpenSSL and libcurl in the Debian 11 root..." >&2
-  start=$(date +%s)
+build_once "$linux_root$static_prefix/.recipe-$static_recipe" "OpenSSL and libcurl for the release" \
   build_static_libraries
-  touch "$stamp"
-  echo "OpenSSL and libcurl built in $(($(date +%s) - start)) s" >&2
-else
-  echo "OpenSSL and libcurl: cached in $linux_root$static_prefix" >&2
-fi
 
 # The library: the working tree's files (tracked, and new ones git does not
 # ignore) copied into the root, configured without the tests and tools,
