@@ -5,6 +5,7 @@
 # compression, IDN, public suffix list, HTTP/2, SSH, LDAP or other protocol,
 # and no certificate authority bundle or folder of its own (the library sets
 # one, or the system's TLS store is used).
+# shellcheck disable=SC2034 # used by the scripts that source this file
 curl_feature_options=(
   --without-zlib --without-brotli --without-zstd --without-libpsl --without-libidn2
   --without-nghttp2 --without-libssh2 --without-libssh --without-librtmp
