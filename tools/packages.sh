@@ -115,3 +115,20 @@ fetch_debian_source() {
   echo "No source of $1 could be fetched." >&2
   exit 1
 }
+
+# Builds something kept in a cache once: runs the command unless the stamp
+# file is there, then makes the stamp. Tells which, and how long the build took.
+#   build_once STAMP WHAT COMMAND...
+build_once() {
+  local stamp="$1" what="$2" start
+  shift 2
+  if [ -f "$stamp" ]; then
+    echo "$what: cached in $(dirname "$stamp")" >&2
+    return
+  fi
+  echo "Building $what..." >&2
+  start=$(date +%s)
+  "$@"
+  touch "$stamp"
+  echo "$what built in $(($(date +%s) - start)) s" >&2
+}

@@ -17,6 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
+source tools/curl-options.sh
 source_dir="$PWD"
 
 cache="${CORVEX_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvex-windows}"
@@ -67,13 +68,7 @@ build_curl() {
     ./configure -q --host="$target" --prefix="$prefix" \
       CC="$cc" CPPFLAGS="$cppflags" CFLAGS="$cflags" LDFLAGS="$ldflags" \
       AR="$llvm/llvm-ar" RANLIB="$llvm/llvm-ranlib" \
-      --with-schannel --disable-shared --enable-static \
-      --without-zlib --without-brotli --without-zstd --without-libpsl --without-libidn2 \
-      --without-nghttp2 --without-libssh2 --without-libssh --without-librtmp \
-      --without-libgsasl --without-hyper --without-ca-bundle --without-ca-path \
-      --disable-ldap --disable-ldaps --disable-rtsp --disable-dict --disable-telnet \
-      --disable-tftp --disable-pop3 --disable-imap --disable-smb --disable-smtp \
-      --disable-gopher --disable-mqtt --disable-ftp --disable-file --disable-manual >&2
+      --with-schannel --disable-shared --enable-static "${curl_feature_options[@]}" >&2
     make -s -j"$(nproc)" -C lib >&2
     make -s -C lib install >&2
     make -s -C include install >&2
@@ -94,21 +89,8 @@ build_googletest() {
   rm -rf "$work"
 }
 
-if [ ! -f "$prefix/.curl-$curl_recipe" ]; then
-  echo "Building libcurl for Windows from Debian's source package..." >&2
-  start=$(date +%s)
-  build_curl
-  touch "$prefix/.curl-$curl_recipe"
-  echo "libcurl built in $(($(date +%s) - start)) s" >&2
-else
-  echo "libcurl for Windows: cached in $prefix" >&2
-fi
-
-if [ ! -f "$prefix/.googletest-$googletest_recipe" ]; then
-  echo "Building GoogleTest for Windows..." >&2
-  build_googletest
-  touch "$prefix/.googletest-$googletest_recipe"
-fi
+build_once "$prefix/.curl-$curl_recipe" "libcurl for Windows" build_curl
+build_once "$prefix/.googletest-$googletest_recipe" "GoogleTest for Windows" build_googletest
 
 # nlohmann JSON is headers only; the cross compiler does not search
 # /usr/include, so its headers and CMake package sit in the prefix. Their

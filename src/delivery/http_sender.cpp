@@ -11,6 +11,7 @@
 #include "delivery/tracking_properties_getter.h"
 #include "events/json_object_writer.h"
 #include "events/tracking_event.h"
+#include "platform/platform.h"
 
 namespace Corvex::Tracking {
 
@@ -100,6 +101,10 @@ HttpSender::HttpSender(const InitializationData& settings, const std::string& ba
     curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discardResponse);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    // The release's libcurl knows no bundle of its own, so the system's is
+    // found here, once per sender; a host's authority replaces it.
+    const std::string bundle = Platform::systemCertificateBundle();
+    if (!bundle.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, bundle.c_str());
 }
 
 HttpSender::~HttpSender() {

@@ -76,6 +76,12 @@ bool fileExists(const std::string& path);
 // Moves a file over another one, replacing it.
 bool renameFile(const std::string& from, const std::string& to);
 
+// The system's bundle of certificate authorities for TLS, the first that
+// exists of the places Linux distributions keep it: Debian's and Ubuntu's,
+// Fedora's and RHEL's, openSUSE's, then older RHEL's. "" when there is none,
+// and always on Windows, where Schannel checks against the system's own store.
+std::string systemCertificateBundle();
+
 // A file opened for positioned reads and writes (the queue file).
 class RandomAccessFile {
 public:

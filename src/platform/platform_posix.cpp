@@ -180,6 +180,15 @@ bool renameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+std::string systemCertificateBundle() {
+    for (const char* path :
+         {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+          "/etc/ssl/ca-bundle.pem", "/etc/pki/tls/cacert.pem"}) {
+        if (fileExists(path)) return path;
+    }
+    return "";
+}
+
 RandomAccessFile::~RandomAccessFile() {
     close();
 }

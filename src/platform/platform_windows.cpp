@@ -248,6 +248,10 @@ bool renameFile(const std::string& from, const std::string& to) {
     return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
+std::string systemCertificateBundle() {
+    return "";
+}
+
 RandomAccessFile::~RandomAccessFile() {
     close();
 }

@@ -117,6 +117,19 @@ TEST(Platform, FileLockIsExclusiveUntilReleased) {
     EXPECT_TRUE(fs::exists(path));
 }
 
+TEST(Platform, SystemCertificateBundleIsTheFirstPlaceThatHoldsOne) {
+    std::string expected;
+    for (const char* path :
+         {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+          "/etc/ssl/ca-bundle.pem", "/etc/pki/tls/cacert.pem"}) {
+        if (fs::exists(path)) {
+            expected = path;
+            break;
+        }
+    }
+    EXPECT_EQ(systemCertificateBundle(), expected);
+}
+
 TEST(Platform, ClockAndSystemFacts) {
     const int64_t now = nowMs();
     EXPECT_GT(now, 1600000000000LL);  // after September 2020
