@@ -37,9 +37,12 @@ tools/release/notices.sh "$root/THIRD-PARTY-NOTICES.txt" \
   curl="$prefix/share/doc/curl/copyright" nlohmann-json winpthreads mingw-w64 mingw-gcc-runtime
 sed "s/@VERSION@/$version/g" tools/release/windows-readme.txt >"$root/README.txt"
 
+# Order and times fixed (the last commit's time, in UTC), so that the same
+# tree gives the same archive.
 mkdir -p "$dist"
 archive="$(realpath "$dist")/$name.zip"
 rm -f "$archive"
-(cd "$work" && zip -q -r -X "$archive" "$name")
+find "$root" -exec touch -h -d "@$(git log -1 --format=%ct)" {} +
+(cd "$work" && find "$name" | LC_ALL=C sort | TZ=UTC zip -q -X "$archive" -@)
 echo "== $archive:"
 unzip -l "$archive"
