@@ -97,15 +97,21 @@ add_source_entries() {
 # The newest version whose files the archive serves: a mirror may list a
 # security update's source and not serve it.
 fetch_debian_source() {
-  if ! apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:'; then
+  # Read whole: grep -q would stop the listing early, and pipefail would take
+  # the broken pipe for a missing package.
+  local versions
+  versions=$(apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p')
+  if [ -z "$versions" ]; then
     $apt_updated || apt_update
-    if ! apt-cache showsrc "$1" 2>/dev/null | grep -q '^Package:'; then
+    versions=$(apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p')
+    if [ -z "$versions" ]; then
       add_source_entries "$1"
       apt_update
+      versions=$(apt-cache showsrc "$1" | sed -n 's/^Version: //p')
     fi
   fi
   local version
-  for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rVu); do
+  for version in $(echo "$versions" | sort -rVu); do
     if (cd "$2" && apt-get source -qq "$1=$version" >&2); then
       return 0
     fi
