@@ -9,21 +9,16 @@
 # authority given by the host, then with it only in the root's system bundle
 # at each place the library looks. Last, its CMake and pkg-config packages
 # build the C++ example here. Of the build tree it uses only the test service
-# program (tools/run-tests.sh builds it). Needs root (chroot).
+# program (built when missing). Needs root (chroot).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tools/release/linux-root.sh
-source tools/build-folder.sh
 
 dist="$1"
 version="$2"
 name="$(linux_release_name "$version")"
 archive="$dist/$name.tar.gz"
-service="$(build_folder)/tests/support/corvex-test-service"
-if [ ! -x "$service" ]; then
-  echo "No test service program at $service: run tools/run-tests.sh first." >&2
-  exit 1
-fi
+service="$(test_service_program)"
 
 install_missing_packages binutils jq pkg-config cmake ninja-build g++
 prepare_linux_root
@@ -123,12 +118,7 @@ in_linux_root gcc -std=c99 -Wall -Wextra -Werror "$inside/demo_game.c" -o "$insi
   -I"$inside/$name/include" -L"$inside/$name/lib" -lcorvex_tracking \
   -Wl,-rpath,"$inside/$name/lib"
 
-"$service" >"$work/service.jsonl" 2>"$work/service.log" &
-service_pid=$!
-for _ in $(seq 300); do
-  [ -s "$work/service.jsonl" ] && break
-  sleep 0.1
-done
+start_test_service "$service" "$work/service.jsonl"
 proxy=$(head -n 1 "$work/service.jsonl" | jq -r .proxyUrl)
 ca_file=$(head -n 1 "$work/service.jsonl" | jq -r .caFile)
 cp "$ca_file" "$work/ca.pem"

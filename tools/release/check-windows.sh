@@ -17,7 +17,6 @@
 #     zip's CMake package, runs under Wine and sends to the service too.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-source tools/build-folder.sh
 source tools/release/common.sh
 source tools/wine.sh
 
@@ -31,12 +30,9 @@ fail() {
   exit 1
 }
 
-tools/setup.sh
 tools/setup-windows.sh >/dev/null
 install_missing_packages unzip jq
-linux_dir="$(realpath -m "$(build_folder)")"
-cmake -S . -B "$linux_dir" -G Ninja >/dev/null
-cmake --build "$linux_dir" --target corvex-test-service >/dev/null
+service="$(test_service_program)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/corvex-check-windows.XXXXXX")"
 service_pid=""
@@ -109,13 +105,7 @@ echo "$location"
 echo "GUID $pdb_guid, age $pdb_age, as the DLL names it"
 
 echo "== The test service"
-"$linux_dir/tests/support/corvex-test-service" </dev/null >"$work/service.jsonl" 2>"$work/service.log" &
-service_pid=$!
-for _ in $(seq 300); do
-  [ -s "$work/service.jsonl" ] && break
-  sleep 0.1
-done
-[ -s "$work/service.jsonl" ] || fail "the test service did not start: $(cat "$work/service.log")"
+start_test_service "$service" "$work/service.jsonl" || fail "no test service"
 proxy=$(head -n 1 "$work/service.jsonl" | jq -r .proxyUrl)
 # Paths as Windows programs see them under Wine: on drive Z:.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }

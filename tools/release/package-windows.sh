@@ -10,7 +10,6 @@
 # built here only as far as the library. Installs what it needs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-source tools/build-folder.sh
 source tools/release/common.sh
 
 dist="$1"
