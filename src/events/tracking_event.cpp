@@ -166,6 +166,18 @@ void TrackingEvent::fromJsonText(const char* text) {
     fromJson(json::parse(text));
 }
 
+bool TrackingEvent::restoreFromSavedText(const std::string& text) {
+    if (text.find('\0') != std::string::npos) return false;
+    try {
+        fromJsonText(text.c_str());
+        queuedText.clear();
+        appendJsonText(queuedText);
+    } catch (const json::exception&) {
+        return false;
+    }
+    return true;
+}
+
 void TrackingEvent::releaseBuffers() {
     value = nullptr;
     // Assigning an empty string would keep the buffer; a swap hands it over.

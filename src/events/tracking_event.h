@@ -41,6 +41,12 @@ public:
     // level deeper than MAX_JSON_DEPTH: the record's object around a value
     // at the limit.
     void fromJsonText(const char* text);
+    // Fills the fields from a text the queue file kept and writes queuedText
+    // anew from them (another writer may have used another form: key order,
+    // spacing, escapes). False, with the fields unspecified, when the text is
+    // not an event's object or holds a NUL: no event text does, while a torn
+    // entry reads as zeros where its pages did not reach the disk.
+    bool restoreFromSavedText(const std::string& text);
     // Drops the value and frees every string buffer, so that a record kept
     // for reuse after a large event holds none of its memory.
     void releaseBuffers();

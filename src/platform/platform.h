@@ -73,8 +73,13 @@ bool readWholeFile(const std::string& path, std::string& contents);
 bool replaceFileContents(const std::string& path, const std::string& contents);
 bool removeFile(const std::string& path);
 bool fileExists(const std::string& path);
-// Moves a file over another one, replacing it.
+// Moves a file over another one, replacing it. On Windows the move is
+// written through to the disk before the call returns.
 bool renameFile(const std::string& from, const std::string& to);
+// Makes the creation, renaming and removal of files in the folder that holds
+// the path durable (fsync of the folder on POSIX). Windows has no such call
+// for folders: there, renames are written through instead.
+bool syncFolderOf(const std::string& path);
 
 // The system's bundle of certificate authorities for TLS, the first that
 // exists of the places Linux distributions keep it: Debian's and Ubuntu's,
@@ -106,6 +111,13 @@ public:
     int64_t namedSize();
     // Cuts or extends the file to the given size.
     bool truncate(int64_t size);
+    // Waits until the written bytes and the size are on stable storage
+    // (fdatasync; FlushFileBuffers on Windows).
+    bool sync();
+    // Opens `copy` as a second handle on the same open file (dup;
+    // DuplicateHandle on Windows), so that one thread can sync the file while
+    // another goes on writing through this one.
+    bool duplicateInto(RandomAccessFile& copy) const;
     void close();
 
 private:

@@ -165,7 +165,7 @@ bool replaceFileContents(const std::string& path, const std::string& contents) {
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
-    return ok;
+    return ok && syncFolderOf(path);
 }
 
 bool removeFile(const std::string& path) {
@@ -178,6 +178,17 @@ bool fileExists(const std::string& path) {
 
 bool renameFile(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool syncFolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of(PATH_SEPARATORS);
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 std::string systemCertificateBundle() {
@@ -260,6 +271,17 @@ int64_t RandomAccessFile::namedSize() {
 
 bool RandomAccessFile::truncate(int64_t newSize) {
     return fd >= 0 && ::ftruncate(fd, static_cast<off_t>(newSize)) == 0;
+}
+
+bool RandomAccessFile::sync() {
+    return fd >= 0 && ::fdatasync(fd) == 0;
+}
+
+bool RandomAccessFile::duplicateInto(RandomAccessFile& copy) const {
+    copy.close();
+    if (fd < 0) return false;
+    copy.fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return copy.fd >= 0;
 }
 
 void RandomAccessFile::close() {

@@ -245,7 +245,12 @@ bool fileExists(const std::string& path) {
 }
 
 bool renameFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING);
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+bool syncFolderOf(const std::string&) {
+    return true;  // every rename above is written through
 }
 
 std::string systemCertificateBundle() {
@@ -321,6 +326,23 @@ bool RandomAccessFile::truncate(int64_t newSize) {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = newSize;
     return SetFileInformationByHandle(toHandle(handle), FileEndOfFileInfo, &end, sizeof end);
+}
+
+bool RandomAccessFile::sync() {
+    return handle != nullptr && FlushFileBuffers(toHandle(handle));
+}
+
+bool RandomAccessFile::duplicateInto(RandomAccessFile& copy) const {
+    copy.close();
+    if (handle == nullptr) return false;
+    HANDLE duplicate = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, toHandle(handle), process, &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return false;
+    }
+    copy.handle = fromHandle(duplicate);
+    return true;
 }
 
 void RandomAccessFile::close() {

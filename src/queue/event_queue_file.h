@@ -1,8 +1,21 @@
 // The queue file: a 16-byte big-endian header and a ring of length-prefixed
 // event texts. New bytes are written before the header that names them, and
-// removed bytes are zeroed only after the header has let them go; whole files
-// are built beside the path and renamed over it. So a process killed at any
-// moment leaves the state before or after an operation.
+// whole files are built beside the path, synced, and renamed over it. So a
+// process killed at any moment leaves the state before or after an operation.
+//
+// A power cut is harder: the disk writes the pages of the last second in any
+// order and may tear them. Three rules keep every synced event loadable and
+// keep torn entries from loading as events:
+// - bytes a header names are never changed until a newer header that lets
+//   them go is synced: removed entries are zeroed only after the sync that
+//   follows their removal, and a growth that moves entries syncs the copy
+//   before its header;
+// - an entry is only ever written over bytes whose zeros are synced, so a
+//   torn entry reads as zeros somewhere: a NUL in its text (which no event
+//   text holds) or a length of 0 that ends the chain;
+// - the loader keeps the sound entries before the first it cannot follow.
+// Retired bytes therefore pass through two syncs (released, then zeroed)
+// before appends may reuse them; the ring grows when it must meanwhile.
 #pragma once
 
 #include <array>
@@ -31,14 +44,18 @@ public:
 
     enum class OpenResult {
         Ready,        // opened (a missing file is created and formatted)
+        Damaged,      // the chain of entries breaks off: readEntries gives the
+                      // sound ones before the break, then the caller rewrites
         Corrupt,      // the header is not sound; the caller recreates the file
         Unavailable,  // the file exists but cannot be opened; left alone
     };
+    // A Ready file's free bytes are synced as zeros before it returns (one
+    // sync, two when a crash left retired bytes unzeroed).
     OpenResult open();
 
     enum class ReadResult { Ok, Corrupt };
-    // Calls onEntry with each entry's text, oldest first. Corrupt when an
-    // entry's length is 0 or cannot fit in the ring, or a read fails.
+    // Calls onEntry with each text of the sound chain, oldest first (after
+    // open gave Ready or Damaged). Corrupt when a read fails.
     ReadResult readEntries(const std::function<void(std::string&& text)>& onEntry);
 
     // Each returns false when a file operation failed; the file then still
@@ -55,6 +72,26 @@ public:
     // Replaces the file with a fresh 4096-byte one, as rewrite does.
     bool recreate();
     void close();
+
+    // A sync in three steps, so that the owner's lock is not held while the
+    // disk works: beginSync under the lock, handle->sync() outside it, then
+    // finishSync under the lock. The sync makes durable what was written
+    // before beginSync; finishSync then frees the retired bytes whose zeros
+    // it made durable, zeroes those whose release it made durable (which
+    // calls for another sync), and cuts an empty ring back to 4096 bytes.
+    struct PendingSync {
+        std::unique_ptr<QueueFileLayer::SyncHandle> handle;  // null: nothing to do
+        uint64_t layout = 0;    // changes with every move of the ring's bytes
+        int64_t zeroed = 0;     // bytes zeroed before the sync
+        int64_t released = 0;   // bytes released by a header before the sync
+    };
+    // True when bytes were written since the last sync began.
+    bool needsSync() const;
+    PendingSync beginSync();
+    // `synced`: whether handle->sync() succeeded. False when a write failed.
+    bool finishSync(const PendingSync& pending, bool synced);
+    // The three steps at once, for a caller that holds its lock throughout.
+    bool sync();
 
     // True from an open that reached the file (Ready or Corrupt) until close.
     bool isOpen() const;

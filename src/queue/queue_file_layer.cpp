@@ -2,6 +2,16 @@
 
 namespace Corvex::Tracking {
 
+namespace {
+
+class PlatformSyncHandle : public QueueFileLayer::SyncHandle {
+public:
+    Platform::RandomAccessFile copy;
+    bool sync() override { return copy.sync(); }
+};
+
+}  // namespace
+
 bool QueueFileLayer::open(const std::string& path, bool create) {
     return file.open(path, create);
 }
@@ -30,6 +40,16 @@ void QueueFileLayer::close() {
     file.close();
 }
 
+std::unique_ptr<QueueFileLayer::SyncHandle> QueueFileLayer::duplicate() {
+    auto handle = std::make_unique<PlatformSyncHandle>();
+    if (!file.duplicateInto(handle->copy)) return nullptr;
+    return handle;
+}
+
+bool QueueFileLayer::sync() {
+    return file.sync();
+}
+
 bool QueueFileLayer::fileExists(const std::string& path) {
     return Platform::fileExists(path);
 }
@@ -40,6 +60,10 @@ bool QueueFileLayer::renameFile(const std::string& from, const std::string& to) 
 
 bool QueueFileLayer::removeFile(const std::string& path) {
     return Platform::removeFile(path);
+}
+
+bool QueueFileLayer::syncFolderOf(const std::string& path) {
+    return Platform::syncFolderOf(path);
 }
 
 }  // namespace Corvex::Tracking

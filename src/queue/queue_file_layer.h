@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -31,9 +32,27 @@ public:
     virtual bool truncate(int64_t size);
     virtual void close();
 
+    // A second handle on the open file. Its sync makes durable the writes
+    // completed before the handle was made, and runs without the lock that
+    // guards the first handle; it stays valid when the first is closed.
+    class SyncHandle {
+    public:
+        SyncHandle() = default;
+        virtual ~SyncHandle() = default;
+        SyncHandle(const SyncHandle&) = delete;
+        SyncHandle& operator=(const SyncHandle&) = delete;
+        virtual bool sync() = 0;
+    };
+    // Null when no file is open or no handle can be made.
+    virtual std::unique_ptr<SyncHandle> duplicate();
+    // Makes the open file's bytes and size durable.
+    virtual bool sync();
+
     virtual bool fileExists(const std::string& path);
     virtual bool renameFile(const std::string& from, const std::string& to);
     virtual bool removeFile(const std::string& path);
+    // Makes the files created and renamed in the path's folder durable.
+    virtual bool syncFolderOf(const std::string& path);
 
 private:
     Platform::RandomAccessFile file;
