@@ -69,7 +69,9 @@ TrackingManager::TrackingManager(const std::string& user, const std::string& pas
     if (configId.empty() && !settings.CustomConfigId) configId = "default";
 
     httpSender = std::make_unique<HttpSender>(settings, makeBasicToken(user, password), this);
-    queueManager = std::make_unique<QueueManager>(settings, this, httpSender.get(), saveFolder);
+    // The queue is saved under the first credential, the application's key.
+    queueManager =
+        std::make_unique<QueueManager>(settings, this, httpSender.get(), saveFolder, user);
 }
 
 TrackingManager::~TrackingManager() {

@@ -71,6 +71,12 @@ bool readWholeFile(const std::string& path, std::string& contents);
 // so a reader sees the old or the new contents, never a torn file. The file is
 // created with mode 0600 on POSIX.
 bool replaceFileContents(const std::string& path, const std::string& contents);
+enum class CreateFileResult { Created, AlreadyExists, Failed };
+// Creates the file only when no file, folder or link bears the name (O_EXCL;
+// CREATE_NEW on Windows), so that of callers racing for one name exactly one
+// gets Created. Writes the bytes, syncs the file, then its folder; mode 0600
+// on POSIX. A file whose write or sync failed is removed again.
+CreateFileResult createFileExclusive(const std::string& path, const std::string& contents);
 bool removeFile(const std::string& path);
 bool fileExists(const std::string& path);
 // Moves a file over another one, replacing it. On Windows the move is

@@ -168,6 +168,18 @@ bool replaceFileContents(const std::string& path, const std::string& contents) {
     return ok && syncFolderOf(path);
 }
 
+CreateFileResult createFileExclusive(const std::string& path, const std::string& contents) {
+    // O_EXCL fails on any existing name, a link included, without following it.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errno == EEXIST ? CreateFileResult::AlreadyExists : CreateFileResult::Failed;
+    bool ok = writeAll(fd, contents.data(), contents.size());
+    ok = (::fsync(fd) == 0) && ok;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && syncFolderOf(path)) return CreateFileResult::Created;
+    ::unlink(path.c_str());
+    return CreateFileResult::Failed;
+}
+
 bool removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }

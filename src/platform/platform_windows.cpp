@@ -236,6 +236,23 @@ bool replaceFileContents(const std::string& path, const std::string& contents) {
     return ok;
 }
 
+CreateFileResult createFileExclusive(const std::string& path, const std::string& contents) {
+    // CREATE_NEW fails on any existing name, a reparse point included.
+    const HANDLE file = openFile(path, GENERIC_WRITE, CREATE_NEW);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                   ? CreateFileResult::AlreadyExists
+                   : CreateFileResult::Failed;
+    }
+    bool ok = writeAll(file, contents.data(), contents.size());
+    ok = FlushFileBuffers(file) && ok;
+    ok = CloseHandle(file) && ok;
+    if (ok && syncFolderOf(path)) return CreateFileResult::Created;
+    DeleteFileW(widen(path).c_str());
+    return CreateFileResult::Failed;
+}
+
 bool removeFile(const std::string& path) {
     return DeleteFileW(widen(path).c_str());
 }

@@ -8,6 +8,7 @@
 #include "delivery/sender.h"
 #include "events/tracking_event.h"
 #include "queue/event_queue_file.h"
+#include "queue/queue_file_owner.h"
 #include "queue/queue_manager_monitor.h"
 
 namespace Corvex::Tracking {
@@ -35,7 +36,7 @@ void emptyIfLarge(TrackingEvent& event) {
 }  // namespace
 
 QueueManager::QueueManager(const InitializationData& settings, QueueManagerMonitor* monitor,
-                           Sender* sender, const std::string& saveFolder)
+                           Sender* sender, const std::string& saveFolder, const std::string& appKey)
     : monitor(monitor),
       sender(sender),
       flushQueueSize(settings.FlushQueueSize),
@@ -45,7 +46,7 @@ QueueManager::QueueManager(const InitializationData& settings, QueueManagerMonit
       queueCheckInterval(std::max<int64_t>(1, settings.QueueCheckInterval)),
       sendDelay(settings.SendDelay) {
     if (!settings.EnableSave) return;
-    openQueueFile(saveFolder);
+    openQueueFile(saveFolder, appKey);
     if (queueFile) loadSavedEntries();
 }
 
@@ -54,11 +55,12 @@ QueueManager::~QueueManager() {
     repairFile();  // events tracked while no worker ran
 }
 
-void QueueManager::openQueueFile(const std::string& saveFolder) {
-    const std::string path = saveFolder + Platform::PATH_SEPARATOR + ".event_queue";
-    // A second queue on the same folder, in this process or another, would
-    // interleave its writes with ours; whoever holds the lock owns the file.
-    if (!queueLock.tryLock(path + ".lock")) return;
+void QueueManager::openQueueFile(const std::string& saveFolder, const std::string& appKey) {
+    // Each key has a file of its own, so that its events never go out under
+    // another key. A second queue of the key, in this process or another,
+    // would interleave its writes with ours; whoever holds the lock owns it.
+    const std::string path = QueueFileOwner(saveFolder, appKey).lockQueueFile(queueLock);
+    if (path.empty()) return;
     auto file = std::make_unique<EventQueueFile>(path);
     switch (file->open()) {
         case EventQueueFile::OpenResult::Ready: break;

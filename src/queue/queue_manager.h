@@ -34,10 +34,10 @@ public:
     // the one they write to; the worker's passes and retirements always ask.
     static constexpr int64_t DISK_CHECK_INTERVAL_MS = 5;
 
-    // Copies the flush settings; with saving on, opens the queue file in the
-    // folder and loads the events an earlier run left.
+    // Copies the flush settings; with saving on, opens the queue file of the
+    // application key in the folder and loads the events an earlier run left.
     QueueManager(const InitializationData& settings, QueueManagerMonitor* monitor, Sender* sender,
-                 const std::string& saveFolder);
+                 const std::string& saveFolder, const std::string& appKey = "");
     // Stops the worker if it still runs.
     ~QueueManager();
     QueueManager(const QueueManager&) = delete;
@@ -60,7 +60,7 @@ public:
     int32_t pendingCount() const;
 
 private:
-    void openQueueFile(const std::string& saveFolder);
+    void openQueueFile(const std::string& saveFolder, const std::string& appKey);
     void loadSavedEntries();
     void recycle(std::unique_ptr<TrackingEvent> event);
     // Caller holds queueMutex. Brings the file back in step with `pending`

@@ -94,6 +94,30 @@ TEST(TrackingManagerIdentity, GivenUserIdDecidesFirstOpenAgainstTheStoredOne) {
               (std::vector<std::string>{"vxsdk_first_open", "vxsdk_open", "vxsdk_first_open"}));
 }
 
+TEST(TrackingManagerIdentity, AnotherKeyOnTheFolderSharesTheUserIdButNotTheQueue) {
+    TempFolder folder("two_keys");
+    InitializationData settings = quietSettings(folder);
+    std::string firstId;
+    {
+        TrackingManager manager("u", "p", &settings);
+        firstId = manager.getUserId();
+        manager.start();
+        manager.stop();
+    }
+    const std::string properties = fileText(folder.file(".properties"));
+    {
+        TrackingManager manager("other", "p", &settings);
+        EXPECT_EQ(manager.getUserId(), firstId);
+        manager.start();
+        manager.stop();
+    }
+    EXPECT_EQ(fileText(folder.file(".properties")), properties);
+    // The first key's queue, and the second key's, named by its digest.
+    EXPECT_EQ(savedEventNames(folder.path()), std::vector<std::string>{"vxsdk_first_open"});
+    EXPECT_EQ(savedEventNames(folder.path(), ".event_queue.0a24ad61c2562a55"),
+              std::vector<std::string>{"vxsdk_open"});
+}
+
 TEST(TrackingManagerIdentity, DamagedPropertiesFilesGiveANewIdAndKeepOtherMembers) {
     for (const std::string& contents :
          {std::string(""), std::string("garbage"), std::string("[\"userId\"]"),

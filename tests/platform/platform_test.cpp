@@ -86,6 +86,22 @@ TEST(Platform, ReplaceFileContentsWritesWholePrivateFile) {
     EXPECT_FALSE(readWholeFile(folder.file("missing/f"), contents));
 }
 
+TEST(Platform, CreateFileExclusiveMakesOnlyNamesNotTaken) {
+    const TempFolder folder("platform_exclusive", TempFolder::Create::Now);
+    const std::string path = folder.file(".event_queue.owner");
+    EXPECT_EQ(createFileExclusive(path, "first\n"), CreateFileResult::Created);
+    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(createFileExclusive(path, "second\n"), CreateFileResult::AlreadyExists);
+    std::string contents;
+    ASSERT_TRUE(readWholeFile(path, contents));
+    EXPECT_EQ(contents, "first\n");
+    // A link under the name, even one that leads nowhere, is a name taken.
+    fs::create_symlink(folder.file("absent"), folder.file("link"));
+    EXPECT_EQ(createFileExclusive(folder.file("link"), "x"), CreateFileResult::AlreadyExists);
+    EXPECT_FALSE(fs::exists(folder.file("absent")));
+    EXPECT_EQ(createFileExclusive(folder.file("missing/f"), "x"), CreateFileResult::Failed);
+}
+
 TEST(Platform, RandomAccessFileReadsAndWritesAtPositions) {
     const TempFolder folder("platform_raf", TempFolder::Create::Now);
     const std::string path = folder.file("ring");

@@ -184,6 +184,14 @@ TEST(WindowsPlatform, FoldersAndFilesKeepNonAsciiNames) {
     EXPECT_FALSE(replaceFileContents(folder + "\\missing\\f", "x"));
     EXPECT_FALSE(readWholeFile(folder + "\\missing\\f", contents));
 
+    // Exclusive creation: only a name not taken yet.
+    const std::string claim = folder + "\\.event_queue.owner";
+    EXPECT_EQ(createFileExclusive(claim, "first\n"), CreateFileResult::Created);
+    EXPECT_EQ(createFileExclusive(claim, "second\n"), CreateFileResult::AlreadyExists);
+    ASSERT_TRUE(readWholeFile(claim, contents));
+    EXPECT_EQ(contents, "first\n");
+    EXPECT_EQ(createFileExclusive(folder + "\\missing\\f", "x"), CreateFileResult::Failed);
+
     // Renaming replaces an existing target.
     const std::string other = folder + "\\other";
     ASSERT_TRUE(replaceFileContents(other, "other"));
@@ -314,7 +322,8 @@ TEST(WindowsPlatform, PlantedLinksAreNotFollowed) {
                                        {".properties.tmp", victim},
                                        {".event_queue", victim},
                                        {".event_queue.new", absent},
-                                       {".event_queue.lock", absent}}) {
+                                       {".event_queue.lock", absent},
+                                       {".event_queue.owner", absent}}) {
         if (!plantLink(base.file(name), target)) {
             GTEST_SKIP() << "CreateSymbolicLinkW made no reparse point at " << name
                          << " (Wine, or no right to make links)";
@@ -329,6 +338,8 @@ TEST(WindowsPlatform, PlantedLinksAreNotFollowed) {
     EXPECT_FALSE(file.open(base.file(".event_queue.new"), true));
     FileLock lock;
     EXPECT_FALSE(lock.tryLock(base.file(".event_queue.lock")));
+    EXPECT_EQ(createFileExclusive(base.file(".event_queue.owner"), "x"),
+              CreateFileResult::AlreadyExists);
 
     ASSERT_TRUE(readWholeFile(victim, contents));
     EXPECT_EQ(contents, "precious");

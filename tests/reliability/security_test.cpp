@@ -74,7 +74,10 @@ TEST_F(Security, TheSaveFolderHoldsPrivateFilesWithoutCredentials) {
         // Nothing of the service's answers is kept.
         EXPECT_EQ(bytes.find("recorded"), std::string::npos) << name;
     }
-    EXPECT_EQ(names, (std::set<std::string>{".event_queue", ".event_queue.lock", ".properties"}));
+    EXPECT_EQ(names, (std::set<std::string>{".event_queue", ".event_queue.lock",
+                                            ".event_queue.owner", ".properties"}));
+    // The digest of the first credential, which owns the queue file.
+    EXPECT_EQ(fileText(folder.path() + "/.event_queue.owner"), "285a9eb512157509\n");
     const SaveFolderReport saved = inspectSaveFolder(folder.path());
     ASSERT_EQ(saved.events.size(), 1u);
     EXPECT_EQ(saved.events[0]["eventName"], "saved");
@@ -165,11 +168,12 @@ TEST_F(Security, PlantedLinksAreNotWrittenThrough) {
     EXPECT_FALSE(std::filesystem::exists(absent));
 
     // The temporary files of the properties file and of a queue file written
-    // anew (this one does not load).
+    // anew (this one does not load), and the queue's owner file.
     std::filesystem::remove(folder.path() + "/.event_queue.lock");
     std::ofstream(folder.path() + "/.event_queue") << "not a queue file";
     plant("/.properties.tmp", victim);
     plant("/.event_queue.new", victim);
+    plant("/.event_queue.owner", absent);
     manager = create(false);
     TrackingManager_SetUserId(manager, "someone-new");
     TrackingManager_Start(manager);
@@ -182,6 +186,8 @@ TEST_F(Security, PlantedLinksAreNotWrittenThrough) {
     EXPECT_EQ(text, "precious");
     EXPECT_TRUE(std::filesystem::is_symlink(folder.path() + "/.properties.tmp"));
     EXPECT_FALSE(std::filesystem::is_symlink(folder.path() + "/.event_queue"));
+    EXPECT_FALSE(std::filesystem::is_symlink(folder.path() + "/.event_queue.owner"));
+    EXPECT_FALSE(std::filesystem::exists(absent));
     std::filesystem::remove(victim);
 }
 

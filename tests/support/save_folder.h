@@ -28,15 +28,18 @@ inline std::optional<std::vector<std::string>> loadTexts(const std::string& path
     return texts;
 }
 
-// Where the folder's queue file is.
-inline std::string queuePathIn(const std::string& folder) {
-    return folder + Platform::PATH_SEPARATOR + ".event_queue";
+// Where the folder's queue file is: the one of the first application key on
+// the folder unless another file is named.
+inline std::string queuePathIn(const std::string& folder,
+                               const std::string& queueFile = ".event_queue") {
+    return folder + Platform::PATH_SEPARATOR + queueFile;
 }
 
 // Every entry of the folder's queue file parsed as JSON (throwing on one that
 // is not); none when the file does not load.
-inline std::vector<nlohmann::json> savedEvents(const std::string& folder) {
-    const auto texts = loadTexts(queuePathIn(folder));
+inline std::vector<nlohmann::json> savedEvents(const std::string& folder,
+                                               const std::string& queueFile = ".event_queue") {
+    const auto texts = loadTexts(queuePathIn(folder, queueFile));
     std::vector<nlohmann::json> events;
     for (const std::string& text : texts.value_or(std::vector<std::string>())) {
         events.push_back(nlohmann::json::parse(text));
@@ -44,9 +47,10 @@ inline std::vector<nlohmann::json> savedEvents(const std::string& folder) {
     return events;
 }
 
-inline std::vector<std::string> savedEventNames(const std::string& folder) {
+inline std::vector<std::string> savedEventNames(const std::string& folder,
+                                                const std::string& queueFile = ".event_queue") {
     std::vector<std::string> names;
-    for (const auto& event : savedEvents(folder)) names.push_back(event["eventName"]);
+    for (const auto& event : savedEvents(folder, queueFile)) names.push_back(event["eventName"]);
     return names;
 }
 
