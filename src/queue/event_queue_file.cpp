@@ -122,8 +122,13 @@ EventQueueFile::OpenResult EventQueueFile::open() {
     if (file->open(path, false)) {
         state = State::Failed;
         if (!loadHeader()) return OpenResult::Corrupt;
+        if (damaged) return OpenResult::Damaged;
         state = State::Ready;
-        return OpenResult::Ready;
+        if (reclaimOutsideEntries()) return OpenResult::Ready;
+        // Readable still; the caller rewrites it from what it reads.
+        state = State::Failed;
+        damaged = true;
+        return OpenResult::Damaged;
     }
     // An existing file that cannot be opened may hold events another run can
     // still send: it is not replaced.
@@ -134,52 +139,91 @@ EventQueueFile::OpenResult EventQueueFile::open() {
     return OpenResult::Unavailable;
 }
 
-// Reads the header and checks that the whole chain of entries it describes
-// lies in the ring and on disk, so that no later operation acts on a picture
-// the file does not hold.
+// Reads the header and follows the chain of entries it describes as far as
+// it holds: to a length of 0, a length the ring cannot hold, an entry that
+// runs past the end of the file, or a step past the header's newest entry.
+// After a power cut the pages of an unsynced append or growth may be missing
+// while its header is there; the entries before that point are sound. Only a
+// header that is not sound itself gives false.
 bool EventQueueFile::loadHeader() {
+    damaged = false;
     if (!file->readAt(0, scratch.data(), HEADER_LENGTH)) return false;
     const int64_t length = decode(&scratch[0]);
     const int32_t count = decode(&scratch[4]);
     const int64_t firstPosition = decode(&scratch[8]);
     const int64_t lastPosition = decode(&scratch[12]);
     if (length < INITIAL_LENGTH || length % BLOCK != 0 || count < 0) return false;
+    if (count == 0 ? firstPosition != 0 || lastPosition != 0
+                   : firstPosition < HEADER_LENGTH || firstPosition >= length ||
+                         lastPosition < HEADER_LENGTH || lastPosition >= length) {
+        return false;
+    }
     ringLength = length;
-    entryCount = count;
+    entryCount = 0;
     first = EntryRef{};
     last = EntryRef{};
+    tail = HEADER_LENGTH;
     checkFromLast(0);
-    if (count == 0) return firstPosition == 0 && lastPosition == 0;
-    if (firstPosition < HEADER_LENGTH || firstPosition >= length) return false;
+    if (count == 0) return true;
 
+    const int64_t ring = length - HEADER_LENGTH;
+    const int64_t lastDistance = (lastPosition - firstPosition + ring) % ring;
     const int64_t diskSize = file->size();
-    PieceReader reader(*this, firstPosition, length - HEADER_LENGTH, diskSize);
+    PieceReader reader(*this, firstPosition, ring, diskSize);
     int64_t position = firstPosition;
     int64_t total = 0;
-    for (int32_t i = 0; i < count; ++i) {
+    while (entryCount < count && total <= lastDistance) {
         const char* field = reader.bytes(total, 4);
-        if (field == nullptr) return false;
+        if (field == nullptr) break;
         const int32_t entryLength = decode(field);
-        // The running total also bounds each length by the ring: at most length - 20.
-        total += 4 + int64_t{entryLength};
-        if (entryLength < 1 || total > length - HEADER_LENGTH) return false;
+        if (entryLength < 1 || total + 4 + int64_t{entryLength} > ring) break;
         // An entry that wraps needs the ring's whole first stretch on disk.
-        const int64_t reach = std::min(position + 4 + entryLength, length);
-        if (reach > diskSize) return false;
-        if (i == 0) first = EntryRef{position, entryLength};
-        if (i == count - 1) last = EntryRef{position, entryLength};
+        if (std::min(position + 4 + entryLength, length) > diskSize) break;
+        last = EntryRef{position, entryLength};
+        if (entryCount == 0) first = last;
+        ++entryCount;
+        total += 4 + int64_t{entryLength};
         position = wrap(position + 4 + entryLength);
     }
-    if (last.position != lastPosition) return false;
+    tail = entryCount > 0 ? position : firstPosition;
+    damaged = entryCount != count || last.position != lastPosition;
+    if (damaged || entryCount == 0) return true;
     entryBuffer.resize(4 + static_cast<size_t>(last.length));
     if (!readRing(last.position, entryBuffer.data(), 4 + int64_t{last.length})) return false;
     checkFromLast(byteSum(entryBuffer.data(), entryBuffer.size()));
     return true;
 }
 
+// What lies outside the entries is unknown: a crash may have left retired
+// bytes unzeroed, and what this process reads may not be on the disk yet.
+// So the file is synced, retired bytes that are not zeros are zeroed and
+// synced too, and only then may appends write over them.
+bool EventQueueFile::reclaimOutsideEntries() {
+    const int64_t outside = ringLength - HEADER_LENGTH - liveBytes();
+    bool clean = true;
+    const int64_t diskSize = file->size();
+    for (int64_t offset = 0; clean && offset < outside;) {
+        const int64_t position = wrap(tail + offset);
+        // Bytes past the end of the file read as zeros.
+        const int64_t piece = std::min({outside - offset, ringLength - position, READ_PIECE});
+        const int64_t onDisk = std::clamp<int64_t>(diskSize - position, 0, piece);
+        if (onDisk > 0) {
+            entryBuffer.resize(static_cast<size_t>(onDisk));
+            if (!file->readAt(position, entryBuffer.data(), entryBuffer.size())) return fail();
+            clean = std::memcmp(entryBuffer.data(), zeros.data(), entryBuffer.size()) == 0;
+        }
+        offset += piece;
+    }
+    reclaimFrom = tail;
+    zeroedBytes = clean ? outside : 0;
+    releasedBytes = clean ? 0 : outside;
+    dirty = true;
+    return sync() && (clean || sync());
+}
+
 EventQueueFile::ReadResult EventQueueFile::readEntries(
     const std::function<void(std::string&& text)>& onEntry) {
-    if (state != State::Ready) return ReadResult::Corrupt;
+    if (state != State::Ready && !damaged) return ReadResult::Corrupt;
     PieceReader reader(*this, first.position, usedBytes() - HEADER_LENGTH, file->size());
     int64_t offset = 0;
     for (int32_t i = 0; i < entryCount; ++i) {
@@ -197,32 +241,52 @@ EventQueueFile::ReadResult EventQueueFile::readEntries(
 }
 
 // The length field and the text go out in one write (two where the entry
-// runs past the ring's end), then the header: two writes per append.
+// runs past the ring's end), then the header: two writes per append. The
+// entry goes over free bytes only, whose zeros are synced: if the header
+// reaches the disk and some of the entry's pages do not, the entry reads as
+// zeros there and never as a piece of another event.
 bool EventQueueFile::append(const char* data, int32_t length) {
     if (state != State::Ready || data == nullptr || length < 1) return false;
-    if (!growFor(length)) return false;
-    const int64_t position =
-        entryCount == 0 ? HEADER_LENGTH : wrap(last.position + 4 + last.length);
+    bool syncBeforeHeader = false;
+    if (!growFor(length, syncBeforeHeader)) return false;
+    const int64_t position = tail;
     entryBuffer.resize(4 + static_cast<size_t>(length));
     encode(entryBuffer.data(), length);
     std::memcpy(entryBuffer.data() + 4, data, static_cast<size_t>(length));
+    dirty = true;
     if (!writeRing(position, entryBuffer.data(), 4 + int64_t{length})) return fail();
+    if (syncBeforeHeader && !file->sync()) return fail();
     const int64_t firstPosition = entryCount == 0 ? position : first.position;
     if (!writeHeader(ringLength, entryCount + 1, firstPosition, position)) return fail();
     last = EntryRef{position, length};
     if (entryCount == 0) first = last;
     ++entryCount;
+    tail = wrap(position + 4 + length);
     if (checkFrom == 0) checkFrom = position;
     checkSum += byteSum(entryBuffer.data(), entryBuffer.size());
     ++checkedEntries;
     return true;
 }
 
+// Only the header changes: the removed bytes stay as they are until the
+// header that lets them go is synced (finishSync zeroes them then), since a
+// disk that wrote the zeros first and lost the header would hold a chain
+// that breaks at its first entry.
 bool EventQueueFile::removeFirst(int32_t count) {
     if (state != State::Ready) return false;
     if (count <= 0) return true;
-    if (count >= entryCount) return recreate();
-    // The read-back must not start in entries about to be zeroed.
+    count = std::min(count, entryCount);
+    dirty = true;
+    if (count == entryCount) {
+        if (!writeHeader(ringLength, 0, 0, 0)) return fail();
+        releasedBytes += liveBytes();
+        entryCount = 0;
+        first = EntryRef{};
+        last = EntryRef{};
+        checkFromLast(0);
+        return true;
+    }
+    // The read-back must not start in entries about to be released.
     if (count > entryCount - checkedEntries && !matchesDisk()) return fail();
 
     // Walks the removed entries' length fields to the new first entry.
@@ -237,11 +301,10 @@ bool EventQueueFile::removeFirst(int32_t count) {
     }
     const int64_t position = wrap(first.position + erased);
     if (!writeHeader(ringLength, entryCount - count, position, last.position)) return fail();
-    const int64_t oldFirst = first.position;
     entryCount -= count;
     first = EntryRef{position, length};
-    // The removed bytes are free once the header no longer names them.
-    return zeroRing(oldFirst, erased) || fail();
+    releasedBytes += erased;
+    return true;
 }
 
 bool EventQueueFile::rewrite(const std::vector<std::string_view>& texts) {
@@ -252,10 +315,11 @@ bool EventQueueFile::recreate() {
     return rewrite({});
 }
 
-// Builds the complete file beside the path and moves it over the path, so the
-// path holds the old file or the new one at every instant. The new ring is the
-// smallest of the doubling series that holds the texts, zero-filled, with the
-// entries one after another from offset 16.
+// Builds the complete file beside the path, syncs it and moves it over the
+// path, then syncs the folder: the path holds the old file or the whole new
+// one at every instant, on the disk too. The new ring is the smallest of the
+// doubling series that holds the texts, zero-filled, with the entries one
+// after another from offset 16.
 bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
     int64_t bytes = HEADER_LENGTH;
     for (std::string_view text : texts) {
@@ -268,6 +332,8 @@ bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
 
     file->close();
     state = State::Failed;
+    damaged = false;
+    ++layout;
     ringLength = length;
     entryCount = 0;
     first = EntryRef{};
@@ -283,14 +349,19 @@ bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
         position += 4 + textLength;
     }
     const auto count = static_cast<int32_t>(texts.size());
-    ok = ok && writeHeader(length, count, first.position, last.position);
+    ok = ok && writeHeader(length, count, first.position, last.position) && file->sync();
     file->close();
     if (!ok || !file->renameFile(temporaryPath, path)) {
         file->removeFile(temporaryPath);
         return false;
     }
-    if (!file->open(path, false)) return false;
+    if (!file->syncFolderOf(path) || !file->open(path, false)) return false;
     entryCount = count;
+    tail = wrap(position);
+    reclaimFrom = tail;
+    zeroedBytes = 0;
+    releasedBytes = 0;
+    dirty = false;
     state = State::Ready;
     uint64_t sum = 0;
     if (count > 0) {
@@ -304,10 +375,68 @@ bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
 void EventQueueFile::close() {
     file->close();
     state = State::Closed;
+    damaged = false;
+}
+
+bool EventQueueFile::needsSync() const {
+    return state == State::Ready && dirty;
+}
+
+EventQueueFile::PendingSync EventQueueFile::beginSync() {
+    PendingSync pending;
+    if (!needsSync()) return pending;
+    pending.handle = file->duplicate();
+    if (!pending.handle) return pending;
+    dirty = false;
+    pending.layout = layout;
+    pending.zeroed = zeroedBytes;
+    pending.released = releasedBytes;
+    return pending;
+}
+
+bool EventQueueFile::finishSync(const PendingSync& pending, bool synced) {
+    if (!synced) {
+        dirty = true;  // tried again by the next sync
+        return false;
+    }
+    // A growth or a rebuild since the start moved the bytes the counts name.
+    if (state != State::Ready || pending.layout != layout) return true;
+    // Zeros on the disk: free for appends.
+    reclaimFrom = wrap(reclaimFrom + pending.zeroed);
+    zeroedBytes -= pending.zeroed;
+    // No header on the disk names these bytes any more: they can be zeroed,
+    // which the next sync makes durable.
+    if (pending.released > 0) {
+        dirty = true;
+        if (!zeroRing(reclaimFrom + zeroedBytes, pending.released)) return fail();
+        zeroedBytes += pending.released;
+        releasedBytes -= pending.released;
+    }
+    // An empty ring goes back to its first length once all of it is free.
+    if (entryCount == 0 && zeroedBytes == 0 && releasedBytes == 0 && ringLength > INITIAL_LENGTH) {
+        ++layout;
+        dirty = true;
+        if (!writeHeader(INITIAL_LENGTH, 0, 0, 0) || !file->truncate(INITIAL_LENGTH)) return fail();
+        ringLength = INITIAL_LENGTH;
+        tail = HEADER_LENGTH;
+        reclaimFrom = HEADER_LENGTH;
+    }
+    return true;
+}
+
+bool EventQueueFile::sync() {
+    PendingSync pending = beginSync();
+    if (!pending.handle) return !needsSync();
+    const bool synced = pending.handle->sync();
+    return finishSync(pending, synced);
 }
 
 bool EventQueueFile::isOpen() const {
     return state != State::Closed;
+}
+
+bool EventQueueFile::isReady() const {
+    return state == State::Ready;
 }
 
 bool EventQueueFile::matchesDisk() {
@@ -422,47 +551,67 @@ int64_t EventQueueFile::usedBytes() const {
     return last.position + 4 + last.length + ringLength - first.position;
 }
 
-// Doubles the ring until the entry fits. When the ring wraps, its wrapped part
-// (offset 16 up to the end of the newest entry) is copied behind the old end.
-// The append's header commits the new length with the entry: until then the
-// file on disk reads as the old ring, whose bytes neither step touches.
-bool EventQueueFile::growFor(int32_t length) {
-    const int64_t needed = int64_t{length} + 4;
-    int64_t remaining = ringLength - usedBytes();
-    if (remaining >= needed) return true;
-    const int64_t oldLength = ringLength;
-    int64_t newLength = oldLength;
-    while (remaining < needed && newLength <= MAX_LENGTH) {
-        remaining += newLength;
-        newLength *= 2;
-    }
-    if (newLength > MAX_LENGTH) return false;
-    // A ring whose entries lie in one run up to at most its end keeps every
-    // position, and the read-back its range: only the length changes. Any
-    // other growth moves bytes the read-back covers, so the check comes first.
-    const bool inOneRun =
-        entryCount == 0 ||
-        (last.position >= first.position && last.position + 4 + int64_t{last.length} <= oldLength);
-    if (!inOneRun && !matchesDisk()) return fail();
+int64_t EventQueueFile::liveBytes() const {
+    return usedBytes() - HEADER_LENGTH;
+}
 
-    int64_t lastPosition = last.position;
-    if (!inOneRun) {
-        const int64_t end = wrap(last.position + 4 + last.length);
-        if (end <= first.position) {
-            for (int64_t offset = HEADER_LENGTH; offset < end; offset += BLOCK) {
-                const auto piece = static_cast<size_t>(std::min(BLOCK, end - offset));
-                if (!file->readAt(offset, scratch.data(), piece) ||
-                    !file->writeAt(oldLength + offset - HEADER_LENGTH, scratch.data(), piece)) {
-                    return fail();
-                }
-            }
-        }
-        if (last.position < first.position) lastPosition += oldLength - HEADER_LENGTH;
+int64_t EventQueueFile::freeBytes() const {
+    return ringLength - HEADER_LENGTH - liveBytes() - zeroedBytes - releasedBytes;
+}
+
+// Doubles the ring until the entry fits in its free bytes. The bytes that
+// are not free (retired ones on their way back, then the entries) lie in one
+// run from reclaimFrom to the tail. When that run stays before the old end,
+// no position changes: the header of the append commits the new length. When
+// it wraps, the part past the end is copied behind the old end; the old
+// header names those entries at their old place, so the copy must be durable
+// before a header names the new one. Everything before the oldest entry then
+// lies in what is now the free stretch: it counts as released, to be zeroed
+// and synced before reuse.
+bool EventQueueFile::growFor(int32_t length, bool& syncBeforeHeader) {
+    const int64_t needed = int64_t{length} + 4;
+    if (freeBytes() >= needed) return true;
+    const int64_t oldLength = ringLength;
+    const int64_t taken = zeroedBytes + releasedBytes + liveBytes();
+    const bool wraps = reclaimFrom + taken > oldLength;
+    // The end of the run once the ring is longer.
+    const int64_t runEnd = wraps ? oldLength + tail - HEADER_LENGTH : reclaimFrom + taken;
+    int64_t newLength = oldLength;
+    while (newLength - runEnd + (wraps ? 0 : reclaimFrom - HEADER_LENGTH) < needed) {
+        newLength *= 2;
+        if (newLength > MAX_LENGTH) return false;
     }
+    if (!wraps) {
+        ringLength = newLength;
+        tail = runEnd;
+        return true;
+    }
+    // The move changes bytes the read-back covers, so the check comes first.
+    if (entryCount > 0 && !matchesDisk()) return fail();
+    // The entries past the old end: all of the wrapped part, or from the
+    // oldest entry on when that lies in it.
+    const bool firstWrapped = entryCount > 0 && first.position < tail;
+    const int64_t copyFrom = firstWrapped ? first.position : HEADER_LENGTH;
+    const int64_t copyTo = entryCount > 0 ? tail : HEADER_LENGTH;
+    for (int64_t offset = copyFrom; offset < copyTo; offset += BLOCK) {
+        const auto piece = static_cast<size_t>(std::min(BLOCK, copyTo - offset));
+        if (!file->readAt(offset, scratch.data(), piece) ||
+            !file->writeAt(oldLength + offset - HEADER_LENGTH, scratch.data(), piece)) {
+            return fail();
+        }
+    }
+    syncBeforeHeader = copyTo > copyFrom;
+    const int64_t shift = oldLength - HEADER_LENGTH;
+    if (firstWrapped) first.position += shift;
+    if (entryCount > 0 && last.position < tail) last.position += shift;
+    ++layout;
     ringLength = newLength;
-    last.position = lastPosition;
+    tail = runEnd;
+    reclaimFrom = HEADER_LENGTH;
+    zeroedBytes = 0;
+    releasedBytes = (entryCount > 0 ? first.position : tail) - HEADER_LENGTH;
     // The copy kept the newest entry's bytes, which the read-back starts at.
-    if (!inOneRun) checkFrom = last.position;
+    if (entryCount > 0) checkFrom = last.position;
     return true;
 }
 

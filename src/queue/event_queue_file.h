@@ -81,9 +81,9 @@ public:
     // calls for another sync), and cuts an empty ring back to 4096 bytes.
     struct PendingSync {
         std::unique_ptr<QueueFileLayer::SyncHandle> handle;  // null: nothing to do
-        uint64_t layout = 0;    // changes with every move of the ring's bytes
-        int64_t zeroed = 0;     // bytes zeroed before the sync
-        int64_t released = 0;   // bytes released by a header before the sync
+        uint64_t layout = 0;   // changes with every move of the ring's bytes
+        int64_t zeroed = 0;    // bytes zeroed before the sync
+        int64_t released = 0;  // bytes released by a header before the sync
     };
     // True when bytes were written since the last sync began.
     bool needsSync() const;
@@ -95,6 +95,9 @@ public:
 
     // True from an open that reached the file (Ready or Corrupt) until close.
     bool isOpen() const;
+    // True while appends and removals work: no operation failed since the
+    // last successful open or rewrite.
+    bool isReady() const;
     // False unless the file is Ready, still has a name (the open file, not
     // whatever now bears its path), reaches as far as the entries do, and
     // reads back unchanged from the newest entry at the previous check on
@@ -123,6 +126,9 @@ private:
 
     bool fail();
     bool loadHeader();
+    // Makes the bytes outside the entries of a file just opened free: they
+    // are zeroed where a crash left anything else, and synced.
+    bool reclaimOutsideEntries();
     bool writeFresh(const std::vector<std::string_view>& texts);
     bool writeHeader(int64_t length, int32_t count, int64_t firstPosition, int64_t lastPosition);
     bool writeLength(int64_t position, int32_t length);
@@ -133,7 +139,12 @@ private:
     bool zeroRing(int64_t position, int64_t n);
     int64_t wrap(int64_t position) const;
     int64_t usedBytes() const;
-    bool growFor(int32_t length);
+    int64_t liveBytes() const;
+    int64_t freeBytes() const;
+    // Makes room for an entry of the given length, growing the ring if need
+    // be. Sets `syncBeforeHeader` when it moved entries: the header that
+    // commits the new length must wait for the copy to be durable.
+    bool growFor(int32_t length, bool& syncBeforeHeader);
     // Starts the next read-back at the newest entry, whose bytes sum to sum.
     void checkFromLast(uint64_t sum);
 
@@ -144,10 +155,26 @@ private:
     std::string path;
     std::string temporaryPath;
     State state = State::Closed;
+    // Open found the chain broken: the members name its sound part, which
+    // readEntries gives, and only a rewrite makes the file usable again.
+    bool damaged = false;
     int64_t ringLength = 0;
     int32_t entryCount = 0;
     EntryRef first;
     EntryRef last;
+    // Where the next entry goes: the end of the newest one, also once the
+    // ring is empty.
+    int64_t tail = 0;
+    // The ring, from the oldest entry on, holds the entries up to the tail,
+    // then free bytes (synced zeros), then retired bytes on their way back:
+    // `zeroedBytes` from reclaimFrom on, zeroed but not yet synced, then
+    // `releasedBytes`, let go by a header not yet synced, up to the oldest
+    // entry (or the tail when there is none).
+    int64_t reclaimFrom = 0;
+    int64_t zeroedBytes = 0;
+    int64_t releasedBytes = 0;
+    uint64_t layout = 0;
+    bool dirty = false;  // written since the last sync began
     // The ring from checkFrom to the newest entry's end, summed byte by byte:
     // the newest entry at the last check and every entry appended since. A
     // hole left by a cut reads as zeros, which lowers the sum.

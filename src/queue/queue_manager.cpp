@@ -1,6 +1,7 @@
 #include "queue/queue_manager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string_view>
 
@@ -46,12 +47,20 @@ QueueManager::QueueManager(const InitializationData& settings, QueueManagerMonit
       sendDelay(settings.SendDelay) {
     if (!settings.EnableSave) return;
     openQueueFile(saveFolder);
-    if (queueFile) loadSavedEntries();
+    if (!queueFile) return;
+    loadSavedEntries();
+    try {
+        syncThread = std::thread(&QueueManager::syncLoop, this);
+    } catch (const std::exception&) {
+        // Without the thread the file is synced by Stop and destruction only.
+    }
 }
 
 QueueManager::~QueueManager() {
     stopWorker();
+    stopSyncThread();
     repairFile();  // events tracked while no worker ran
+    syncFile();
 }
 
 void QueueManager::openQueueFile(const std::string& saveFolder) {
@@ -61,7 +70,8 @@ void QueueManager::openQueueFile(const std::string& saveFolder) {
     if (!queueLock.tryLock(path + ".lock")) return;
     auto file = std::make_unique<EventQueueFile>(path);
     switch (file->open()) {
-        case EventQueueFile::OpenResult::Ready: break;
+        case EventQueueFile::OpenResult::Ready:
+        case EventQueueFile::OpenResult::Damaged: break;
         case EventQueueFile::OpenResult::Corrupt: fileInStep = file->recreate(); break;
         case EventQueueFile::OpenResult::Unavailable:
             // Left alone: it may hold another run's events that a later
@@ -73,45 +83,23 @@ void QueueManager::openQueueFile(const std::string& saveFolder) {
 }
 
 void QueueManager::loadSavedEntries() {
-    bool droppedEntry = false;
+    bool dropped = false;
+    // A damaged file gives the sound entries before the break; they are kept
+    // and the file is written anew from them.
     const auto result = queueFile->readEntries([&](std::string&& text) {
         std::unique_ptr<TrackingEvent> event = acquireEvent();
-        // The parser reads up to a NUL, so an entry holding one would load as
-        // a prefix of itself.
-        bool parsed = text.find('\0') == std::string::npos;
-        if (parsed) {
-            try {
-                event->fromJsonText(text.c_str());
-                // Another writer may have written the same event in another
-                // form (key order, spacing, escapes): the body must carry the
-                // text of the fields, so it is written anew.
-                event->appendJsonText(event->queuedText);
-                trimQueuedText(event->queuedText);
-            } catch (const nlohmann::json::exception&) {
-                parsed = false;
-            }
-        }
-        if (!parsed) {
-            droppedEntry = true;
+        if (!event->restoreFromSavedText(text)) {
+            dropped = true;
             recycle(std::move(event));
             return;
         }
+        trimQueuedText(event->queuedText);
         pending.push_back(std::move(event));
     });
-
-    if (result == EventQueueFile::ReadResult::Corrupt) {
-        // Nothing read from a corrupt file is trusted, not even the entries
-        // before the fault.
-        for (std::unique_ptr<TrackingEvent>& event : pending) recycle(std::move(event));
-        pending.clear();
-        fileInStep = queueFile->recreate();
-        return;
-    }
-
     count = static_cast<int32_t>(pending.size());
-    // The file still holds the unparsable entries; the first file operation
-    // below rebuilds it from the good ones.
-    fileInStep = !droppedEntry;
+    fileInStep =
+        fileInStep && result == EventQueueFile::ReadResult::Ok && !dropped && queueFile->isReady();
+    // Without the file in step, the first file operation below rebuilds it.
     const int32_t excess = count - MAX_PENDING;
     if (excess > 0) {
         retireOldest(excess);
@@ -171,6 +159,7 @@ bool QueueManager::enqueue(std::unique_ptr<TrackingEvent> event) {
         fileInStep = (fileUsable(false) &&
                       queueFile->append(text.data(), static_cast<int32_t>(text.size()))) ||
                      rebuildFile();
+        scheduleSync();
     }
     return true;
 }
@@ -191,6 +180,7 @@ void QueueManager::retireOldest(int32_t retired) {
         // after them; removing from its front could erase unsent events.
         if (queueFile) {
             fileInStep = fileUsable(true) ? queueFile->removeFirst(retired) : rebuildFile();
+            scheduleSync();
         }
     }
     // Emptied outside the locks that Track calls wait for, then pooled.
@@ -221,6 +211,53 @@ void QueueManager::repairFile() {
     if (queueFile && !fileUsable(true)) fileInStep = rebuildFile();
 }
 
+void QueueManager::scheduleSync() {
+    if (syncScheduled || !queueFile->needsSync()) return;
+    syncScheduled = true;
+    syncWanted.notify_one();
+}
+
+void QueueManager::syncFile() {
+    std::lock_guard<std::mutex> syncLock(syncMutex);
+    EventQueueFile::PendingSync sync;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (!queueFile) return;
+        sync = queueFile->beginSync();
+    }
+    if (!sync.handle) return;
+    const bool synced = sync.handle->sync();
+    std::lock_guard<std::mutex> lock(queueMutex);
+    queueFile->finishSync(sync, synced);
+}
+
+void QueueManager::syncLoop() {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    while (!syncStopping) {
+        syncWanted.wait(lock, [this] { return syncStopping || syncScheduled; });
+        // Gathers the changes of a short while into one sync.
+        syncWanted.wait_for(lock, std::chrono::milliseconds(SYNC_DELAY_MS),
+                            [this] { return syncStopping; });
+        if (syncStopping) break;
+        syncScheduled = false;
+        lock.unlock();
+        syncFile();
+        lock.lock();
+        // Retired bytes zeroed by that sync's end need one more, and a failed
+        // sync is tried again.
+        scheduleSync();
+    }
+}
+
+void QueueManager::stopSyncThread() {
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        syncStopping = true;
+    }
+    syncWanted.notify_one();
+    if (syncThread.joinable()) syncThread.join();
+}
+
 int32_t QueueManager::pendingCount() const {
     return count;
 }
@@ -244,12 +281,16 @@ bool QueueManager::startWorker() {
 }
 
 void QueueManager::stopWorker() {
-    std::lock_guard<std::mutex> lock(controlMutex);
-    if (!workerThread.joinable()) return;
-    running = false;
-    // Ends the pause and the sender's back-off waits at once.
-    stopSignal.raise();
-    workerThread.join();
+    {
+        std::lock_guard<std::mutex> lock(controlMutex);
+        if (workerThread.joinable()) {
+            running = false;
+            // Ends the pause and the sender's back-off waits at once.
+            stopSignal.raise();
+            workerThread.join();
+        }
+    }
+    syncFile();
 }
 
 void QueueManager::workerLoop() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -33,6 +34,10 @@ public:
     // How long appends go on without asking whether the file on disk is still
     // the one they write to; the worker's passes and retirements always ask.
     static constexpr int64_t DISK_CHECK_INTERVAL_MS = 5;
+    // How long the sync thread gathers changes to the queue file before it
+    // syncs them: a change is durable within this plus one sync, well inside
+    // a second on a sound disk, and a burst of Track calls costs one sync.
+    static constexpr int64_t SYNC_DELAY_MS = 250;
 
     // Copies the flush settings; with saving on, opens the queue file in the
     // folder and loads the events an earlier run left.
@@ -53,7 +58,8 @@ public:
 
     // Starts the worker unless it runs; false when the thread cannot be made.
     bool startWorker();
-    // Stops the worker and waits for it: within one HTTP attempt on the wire.
+    // Stops the worker and waits for it (within one HTTP attempt on the
+    // wire), then syncs the queue file.
     void stopWorker();
     bool isRunning() const;
 
@@ -77,6 +83,15 @@ private:
     // even while nothing is tracked or sent.
     void repairFile();
 
+    // Caller holds queueMutex: wakes the sync thread after a change.
+    void scheduleSync();
+    // Makes the queue file's changes so far durable. queueMutex is held only
+    // to start and to finish the sync, never while the disk works, so Track
+    // calls go on meanwhile.
+    void syncFile();
+    void syncLoop();
+    void stopSyncThread();
+
     void workerLoop();
     void formBatch();
     // Acts on the result of the last send: retires a delivered batch, keeps
@@ -87,6 +102,7 @@ private:
     std::mutex controlMutex;  // serialises startWorker and stopWorker
     std::mutex queueMutex;    // pending, count updates, the queue file, fileInStep
     std::mutex poolMutex;     // eventPool; taken after queueMutex when both are needed
+    std::mutex syncMutex;     // one sync at a time; taken before queueMutex
     std::atomic<bool> running{false};
     StopSignal stopSignal;
 
@@ -106,6 +122,14 @@ private:
     bool fileInStep = true;
     // Coarse monotonic milliseconds of the last check of the file on disk.
     int64_t diskCheckedAtMs = 0;
+
+    // The sync thread runs while the queue file is open, from construction
+    // to destruction: before Start, during sends and their back-off waits,
+    // and after Stop. Its flags are guarded by queueMutex.
+    std::thread syncThread;
+    std::condition_variable syncWanted;
+    bool syncScheduled = false;
+    bool syncStopping = false;
 
     // Each queued event carries its JSON text in queuedText: the text its file
     // entry holds (for events loaded from the file, the text written anew from

@@ -1,6 +1,6 @@
 // Loads arbitrary bytes as a queue file (raw, or a sound file with a few bytes
-// changed), then appends, removes and rewrites, checking after every step that
-// a new reader finds exactly the texts the writer holds.
+// changed), then appends, removes, syncs and rewrites, checking after every
+// step that a new reader finds exactly the texts the writer holds.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -94,6 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const EventQueueFile::OpenResult opened = file.open();
     if (opened == EventQueueFile::OpenResult::Ready) {
         check(file.readEntries(collect) == EventQueueFile::ReadResult::Ok);
+    } else if (opened == EventQueueFile::OpenResult::Damaged) {
+        // The sound start of a broken chain is read, then written anew.
+        check(file.readEntries(collect) == EventQueueFile::ReadResult::Ok);
+        check(!file.append("x", 1));
+        check(file.rewrite(std::vector<std::string_view>(expected.begin(), expected.end())));
     } else {
         check(opened == EventQueueFile::OpenResult::Corrupt);
         check(file.readEntries(collect) == EventQueueFile::ReadResult::Corrupt);
@@ -109,8 +114,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     verify();
     for (uint32_t serial = 0; serial < 48 && in.remaining_bytes() > 0; ++serial) {
-        const int choice = in.ConsumeIntegralInRange(0, 9);
-        if (choice < 6) {
+        const int choice = in.ConsumeIntegralInRange(0, 10);
+        if (choice == 10) {
+            check(file.sync());
+        } else if (choice < 6) {
             const std::string text = makeText(in, serial);
             check(file.append(text.data(), static_cast<int32_t>(text.size())));
             expected.push_back(text);

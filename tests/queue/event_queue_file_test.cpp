@@ -86,10 +86,13 @@ TEST(EventQueueFileFormat, LengthSplitAtTheRingEndAndRemovalZeroesAcrossIt) {
     EXPECT_EQ(image.substr(18, 10), SPLIT_C);
     EXPECT_EQ(loadTexts(path), (Texts{SPLIT_B, SPLIT_C}));
 
-    // Removing B and the split C zeroes both stretches, before and after the end.
+    // Removing B and the split C zeroes both stretches, before and after the
+    // end, once the header that removed them is synced.
     const std::string e(100, 'e');
     appendText(file, e);
     ASSERT_TRUE(file.removeFirst(2));
+    EXPECT_EQ(readBytes(path).substr(16, 12), image.substr(16, 12));
+    ASSERT_TRUE(settle(file));
     expected = freshImage();
     putHeader(expected, 4096, 1, 28, 28);
     putRing(expected, 4096, 28, entryBytes(e));
@@ -141,18 +144,24 @@ TEST(EventQueueFileFormat, RemovalZeroesTheOldestAndEmptyingLeavesAFreshFile) {
     const Texts texts{std::string(30, 'x'), std::string(40, 'y'), std::string(50, 'z')};
     for (const std::string& text : texts) appendText(file, text);
     ASSERT_TRUE(file.removeFirst(1));
+    // Until a sync has made the new header durable, the removed bytes stay.
+    EXPECT_EQ(readBytes(path).substr(16, 34), entryBytes(texts[0]));
+    ASSERT_TRUE(file.sync());
     std::string expected = freshImage();
     putHeader(expected, 4096, 2, 50, 94);
     putRing(expected, 4096, 50, entryBytes(texts[1]));
     putRing(expected, 4096, 94, entryBytes(texts[2]));
     EXPECT_EQ(readBytes(path), expected);
 
-    // A grown ring shrinks back to 4096 bytes once emptied; asking for more
-    // entries than there are removes them all.
+    // A grown ring shrinks back to 4096 bytes once emptied and synced; asking
+    // for more entries than there are removes them all.
+    ASSERT_TRUE(file.sync());
     appendText(file, std::string(6000, 'g'));
     ASSERT_EQ(file.fileLength(), 8192);
     ASSERT_TRUE(file.removeFirst(10));
     EXPECT_EQ(file.elementCount(), 0);
+    EXPECT_EQ(file.fileLength(), 8192);
+    ASSERT_TRUE(settle(file));
     EXPECT_EQ(file.fileLength(), 4096);
     EXPECT_EQ(readBytes(path), freshImage());
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
@@ -216,6 +225,7 @@ TEST(EventQueueFileLoad, ManyEntriesLoadAcrossTheRingsEndAndAShortFile) {
         ASSERT_EQ(file.open(), Result::Ready);
         for (int n = 0; n < 1500; ++n) appendText(file, text(n));
         ASSERT_TRUE(file.removeFirst(1000));
+        ASSERT_TRUE(settle(file));
         for (int n = 1500; n < 2500; ++n) appendText(file, text(n));
         EXPECT_EQ(file.fileLength(), 524288);
     }
@@ -299,7 +309,9 @@ TEST(EventQueueFileLoad, ACutThatLaterAppendsExtendAgainIsStillFound) {
     EXPECT_TRUE(file.matchesDisk());
 }
 
-TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {
+// A header that is not sound loses the file; a chain that breaks off keeps
+// the entries before the break, and the file is written anew from them.
+TEST(EventQueueFileLoad, UnsoundHeadersAreCorruptAndBrokenChainsKeepTheirStart) {
     auto ring = [](int64_t length, int64_t count, int64_t first, int64_t last) {
         std::string image(4096, '\0');
         putHeader(image, length, count, first, last);
@@ -313,41 +325,58 @@ TEST(EventQueueFileLoad, UnsoundFilesAreCorruptUntilRecreated) {
         return image;
     };
     std::string zeroLength = withEntries(ring(4096, 3, 16, 44), 16, {"0123456789", "abcdefghij"});
-    std::string tooLong = ring(4096, 1, 16, 16);
-    putInt(tooLong, 16, 4077);
-    std::string pastDisk = withEntries(ring(4096, 1, 16, 16), 16, {std::string(100, 'x')});
+    std::string tooLong = withEntries(ring(4096, 2, 16, 21), 16, {"a"});
+    putInt(tooLong, 21, 4077);
+    std::string pastDisk = withEntries(ring(4096, 2, 16, 21), 16, {"a", std::string(100, 'x')});
     pastDisk.resize(60);
-    const std::pair<const char*, std::string> cases[] = {
-        {"empty file", ""},
-        {"shorter than a header", std::string(10, '\0')},
-        {"zero-filled", std::string(4096, '\0')},
-        {"length not a multiple of 4096", ring(5000, 0, 0, 0)},
-        {"negative count", ring(4096, -1, 0, 0)},
-        {"empty ring naming an entry", ring(4096, 0, 16, 16)},
-        {"count without a first position", withEntries(ring(4096, 2, 0, 0), 16, {"ab", "cd"})},
-        {"position inside the header", ring(4096, 1, 8, 8)},
-        {"position past the ring", ring(4096, 1, 4096, 4096)},
-        {"third entry of length 0", zeroLength},
-        {"length that cannot fit the ring", tooLong},
-        {"last position off the chain", withEntries(ring(4096, 2, 16, 16), 16, {"ab", "cd"})},
-        {"entry past the end on disk", pastDisk},
+    struct Case {
+        const char* name;
+        std::string image;
+        Result result;
+        Texts kept;
+    };
+    const Case cases[] = {
+        {"empty file", "", Result::Corrupt, {}},
+        {"shorter than a header", std::string(10, '\0'), Result::Corrupt, {}},
+        {"zero-filled", std::string(4096, '\0'), Result::Corrupt, {}},
+        {"length not a multiple of 4096", ring(5000, 0, 0, 0), Result::Corrupt, {}},
+        {"negative count", ring(4096, -1, 0, 0), Result::Corrupt, {}},
+        {"empty ring naming an entry", ring(4096, 0, 16, 16), Result::Corrupt, {}},
+        {"count without a first position",
+         withEntries(ring(4096, 2, 0, 0), 16, {"ab", "cd"}),
+         Result::Corrupt,
+         {}},
+        {"position inside the header", ring(4096, 1, 8, 8), Result::Corrupt, {}},
+        {"position past the ring", ring(4096, 1, 4096, 4096), Result::Corrupt, {}},
+        {"third entry of length 0", zeroLength, Result::Damaged, {"0123456789", "abcdefghij"}},
+        {"length that cannot fit the ring", tooLong, Result::Damaged, {"a"}},
+        {"walk past the last position",
+         withEntries(ring(4096, 2, 16, 16), 16, {"ab", "cd"}),
+         Result::Damaged,
+         {"ab"}},
+        {"entry past the end on disk", pastDisk, Result::Damaged, {"a"}},
     };
     TempFolder folder("unsound", TempFolder::Create::Now);
     const std::string path = folder.file(".event_queue");
-    for (const auto& [name, image] : cases) {
+    for (const auto& [name, image, result, kept] : cases) {
         SCOPED_TRACE(name);
         writeBytes(path, image);
         EventQueueFile file(path);
-        ASSERT_EQ(file.open(), Result::Corrupt);
+        ASSERT_EQ(file.open(), result);
         EXPECT_TRUE(file.isOpen());
         EXPECT_FALSE(file.append("x", 1));
-        EXPECT_EQ(file.readEntries([](std::string&&) { ADD_FAILURE(); }),
-                  EventQueueFile::ReadResult::Corrupt);
+        Texts read;
+        EXPECT_EQ(file.readEntries([&](std::string&& text) { read.push_back(text); }),
+                  result == Result::Corrupt ? EventQueueFile::ReadResult::Corrupt
+                                            : EventQueueFile::ReadResult::Ok);
+        EXPECT_EQ(read, kept);
         EXPECT_EQ(readBytes(path), image);
-        ASSERT_TRUE(file.recreate());
-        EXPECT_EQ(readBytes(path), freshImage());
+        std::vector<std::string_view> views(kept.begin(), kept.end());
+        ASSERT_TRUE(file.rewrite(views));
         appendText(file, "x");
-        EXPECT_EQ(loadTexts(path), Texts{"x"});
+        read = kept;
+        read.push_back("x");
+        EXPECT_EQ(loadTexts(path), read);
     }
 }
 

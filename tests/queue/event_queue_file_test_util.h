@@ -59,6 +59,13 @@ inline std::string entryBytes(const std::string& text) {
     return bytes + text;
 }
 
+// Runs the two syncs after which retired bytes are free again: the first
+// makes their release durable and zeroes them, the second makes the zeros
+// durable.
+inline bool settle(EventQueueFile& file) {
+    return file.sync() && file.sync();
+}
+
 // A 4096-byte ring holding SPLIT_B at 2020 and SPLIT_C at 4094: SPLIT_C's
 // length field is split across the ring's end and its data lies at offset 18.
 inline const std::string SPLIT_B(2070, 'b');
@@ -66,7 +73,7 @@ inline const std::string SPLIT_C(10, 'c');
 inline bool makeSplitState(EventQueueFile& file) {
     const std::string a(2000, 'a');
     return file.append(a.data(), 2000) && file.append(SPLIT_B.data(), 2070) &&
-           file.removeFirst(1) && file.append(SPLIT_C.data(), 10);
+           file.removeFirst(1) && settle(file) && file.append(SPLIT_C.data(), 10);
 }
 
 inline std::string freshImage() {

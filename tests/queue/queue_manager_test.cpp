@@ -84,20 +84,28 @@ TEST(QueueManagerLoad, KeepsTheNewestThousandOfALongFile) {
 
 // Each image is unsound; loading must give an empty queue on a fresh file
 // that takes new events, and nothing read before the fault survives.
-TEST(QueueManagerLoad, ReplacesCorruptFilesWithAFreshOne) {
+// A chain that breaks off keeps the entries before the break (a power cut
+// leaves the newest appends torn, never the old ones); only an unsound header
+// loses the file.
+TEST(QueueManagerLoad, KeepsTheSoundStartOfABrokenChainAndReplacesUnsoundHeaders) {
     const std::string good = eventText("good");
     const size_t second = 16 + 4 + good.size();
     const size_t third = second + 4 + good.size();
-    const std::vector<std::pair<const char*, std::function<void(std::string&)>>> faults = {
-        {"zero-length third entry", [&](std::string& image) { putInt(image, third, 0); }},
-        {"length that cannot fit", [&](std::string& image) { putInt(image, second, 4096 - 19); }},
-        {"first position 0", [](std::string& image) { putInt(image, 8, 0); }},
-        {"zero-filled", [](std::string& image) { image.assign(8192, '\0'); }},
-        {"length not a multiple of 4096", [](std::string& image) { putInt(image, 0, 5000); }},
-        {"positions outside the ring", [](std::string& image) { putInt(image, 8, 4096); }},
-        {"count that cannot fit", [](std::string& image) { putInt(image, 4, 2000); }},
+    struct Fault {
+        const char* name;
+        std::function<void(std::string&)> spoil;
+        int kept;
     };
-    for (const auto& [name, spoil] : faults) {
+    const Fault faults[] = {
+        {"zero-length third entry", [&](std::string& image) { putInt(image, third, 0); }, 2},
+        {"length that cannot fit", [&](std::string& image) { putInt(image, second, 4077); }, 1},
+        {"count that cannot fit", [](std::string& image) { putInt(image, 4, 2000); }, 3},
+        {"first position 0", [](std::string& image) { putInt(image, 8, 0); }, 0},
+        {"zero-filled", [](std::string& image) { image.assign(8192, '\0'); }, 0},
+        {"length not a multiple of 4096", [](std::string& image) { putInt(image, 0, 5000); }, 0},
+        {"positions outside the ring", [](std::string& image) { putInt(image, 8, 4096); }, 0},
+    };
+    for (const auto& [name, spoil, kept] : faults) {
         SCOPED_TRACE(name);
         TempFolder folder("corrupt", TempFolder::Create::Now);
         std::string image = imageOf({good, good, good});
@@ -106,11 +114,13 @@ TEST(QueueManagerLoad, ReplacesCorruptFilesWithAFreshOne) {
         ScriptedSender sender;
         {
             QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
-            EXPECT_EQ(queue.pendingCount(), 0);
+            EXPECT_EQ(queue.pendingCount(), kept);
             EXPECT_TRUE(enqueueNew(queue, "after"));
         }
+        std::vector<std::string> ids(static_cast<size_t>(kept), "good");
+        ids.push_back("after");
         EXPECT_EQ(readBytes(folder.file(".event_queue")).size(), 4096u);
-        EXPECT_EQ(savedIds(folder.file(".event_queue")), std::vector<std::string>{"after"});
+        EXPECT_EQ(savedIds(folder.file(".event_queue")), ids);
     }
 }
 
