@@ -11,6 +11,8 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <ostream>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -29,8 +31,22 @@ using Result = EventQueueFile::OpenResult;
 // Random images tried at each crash point besides the systematic ones; the
 // sanitizer and Windows builds set fewer.
 #ifndef CORVEX_CRASH_RANDOM_IMAGES
-#define CORVEX_CRASH_RANDOM_IMAGES 16
+#define CORVEX_CRASH_RANDOM_IMAGES 64
 #endif
+// Steps of the seeded part of the workload.
+#ifndef CORVEX_CRASH_RANDOM_STEPS
+#define CORVEX_CRASH_RANDOM_STEPS 800
+#endif
+
+namespace Corvex::Tracking {
+
+// Names the open results in failure messages.
+void PrintTo(EventQueueFile::OpenResult result, std::ostream* out) {
+    static const char* const NAMES[] = {"Ready", "Damaged", "Corrupt", "Unavailable"};
+    *out << NAMES[static_cast<int>(result)];
+}
+
+}  // namespace Corvex::Tracking
 
 namespace {
 
@@ -100,6 +116,30 @@ std::vector<int> soundPrefix(const std::string& image,
     return prefix;
 }
 
+// Whether the ring holds bytes other than zeros outside the entries its
+// header names: retired bytes a crash left unzeroed.
+bool hasLeftovers(const std::string& image) {
+    const int64_t length = getInt(image, 0);
+    const int64_t count = getInt(image, 4);
+    int64_t position = getInt(image, 8);
+    const int64_t end = std::min<int64_t>(length, static_cast<int64_t>(image.size()));
+    std::vector<bool> inEntry(static_cast<size_t>(length), false);
+    auto at = [&](int64_t p) { return p < length ? p : p - length + 16; };
+    for (int64_t i = 0; i < count; ++i) {
+        std::string field;
+        for (int64_t k = 0; k < 4; ++k) {
+            field.push_back(image[static_cast<size_t>(at(position + k))]);
+        }
+        const int64_t n = getInt(field, 0);
+        for (int64_t k = 0; k < 4 + n; ++k) inEntry[static_cast<size_t>(at(position + k))] = true;
+        position = at(position + 4 + n);
+    }
+    for (int64_t p = 16; p < end; ++p) {
+        if (!inEntry[static_cast<size_t>(p)] && image[static_cast<size_t>(p)] != '\0') return true;
+    }
+    return false;
+}
+
 // What the queue manager takes from an image.
 struct Loaded {
     Result open = Result::Unavailable;
@@ -110,6 +150,11 @@ struct Loaded {
 
 class EventQueueFileCrash : public ::testing::Test {
 protected:
+    struct Resumable {
+        CrashDisk::Image image;
+        std::string label;
+    };
+
     // --- the workload's steps; each keeps the ledger in step with the file
 
     void openFresh() {
@@ -186,37 +231,93 @@ protected:
         completedSync(began, snapshot);
     }
 
-    // Carries on from a damaged crash image met earlier: open, read, rewrite
-    // with what loaded, as the queue manager does.
-    void salvage() {
-        ASSERT_TRUE(damaged.has_value()) << "no crash image loaded as damaged";
-        const Loaded expected = load(*damaged);
+    void reopen() {
+        step("close and open again");
+        file->close();
+        ASSERT_EQ(file->open(), Result::Ready);
+        ASSERT_EQ(readBack(), std::vector<int>(live.begin(), live.end()));
+    }
+
+    // Carries on from a crash image met earlier, as the next process would:
+    // what loads is pending again and nothing else may come back; a damaged
+    // file is rewritten with what loaded, as the queue manager does.
+    void resumeFrom(const std::optional<Resumable>& crash, Result expectedOpen) {
+        ASSERT_TRUE(crash.has_value()) << "no crash image met to resume from";
+        const Loaded expected = load(crash->image);
         file.reset();
-        attach(std::make_unique<CrashDisk>(PATH, *damaged));
-        step("open the damaged image (" + damagedLabel + ")");
-        // What did not load is gone for good; what did is pending again.
+        attach(std::make_unique<CrashDisk>(PATH, crash->image));
+        step("open the crash image (" + crash->label + ")");
         for (int64_t& at : retiredAt) at = clock - 1;
         live.assign(expected.events.begin(), expected.events.end());
         for (int index : live) retiredAt[static_cast<size_t>(index)] = STILL_LIVE;
         completedSync(clock, expected.events);
-        ASSERT_EQ(file->open(), Result::Damaged);
+        ASSERT_EQ(file->open(), expectedOpen);
+        ASSERT_EQ(readBack(), expected.events);
+        if (expectedOpen == Result::Damaged) {
+            ASSERT_NO_FATAL_FAILURE(rebuild());
+        }
+        ++resumed;
+    }
+
+    // A seeded mix of the steps above.
+    void randomSteps(int n, uint64_t seed) {
+        std::mt19937_64 random(seed);
+        auto pick = [&](size_t k) { return static_cast<int>(random() % k); };
+        auto valueLength = [&] {
+            const int kind = pick(10);
+            return kind < 7 ? EQUAL : kind == 7 ? SHORT : kind == 8 ? LONG : 1 + random() % 900;
+        };
+        auto changes = [&] {
+            for (int k = pick(3); k > 0; --k) {
+                if (pick(3) == 0 && !live.empty()) {
+                    retire(1 + pick(std::min<size_t>(3, live.size())));
+                } else {
+                    append(1 + pick(2), valueLength());
+                }
+            }
+        };
+        for (int i = 0; i < n && !HasFatalFailure(); ++i) {
+            const int kind = pick(16);
+            if (kind < 5) {
+                append(1 + pick(4), valueLength());
+            } else if (kind < 8 && !live.empty()) {
+                retire(1 + pick(std::min<size_t>(live.size() > 30 ? 12 : 4, live.size())));
+            } else if (kind < 12) {
+                syncCycle(pick(2) == 0 ? changes : std::function<void()>(),
+                          pick(3) == 0 ? changes : std::function<void()>());
+            } else if (kind == 12) {
+                syncAll();
+            } else if (kind == 13) {
+                retireAll();
+            } else if (kind == 14) {
+                rebuild();
+            } else if (kind == 15) {
+                reopen();
+            }
+        }
+    }
+
+    // The events the open file gives, as the queue manager accepts them
+    // (-1: a text never appended; -2: the read failed).
+    std::vector<int> readBack() {
         std::vector<int> read;
-        ASSERT_EQ(file->readEntries([&](std::string&& text) {
+        const auto result = file->readEntries([&](std::string&& text) {
             TrackingEvent event;
-            if (event.restoreFromSavedText(text)) read.push_back(indexOf.at(text));
-        }),
-                  EventQueueFile::ReadResult::Ok);
-        ASSERT_EQ(read, expected.events);
-        ASSERT_NO_FATAL_FAILURE(rebuild());
-        salvaged = static_cast<int>(read.size());
+            const auto found = indexOf.find(text);
+            if (event.restoreFromSavedText(text)) {
+                read.push_back(found == indexOf.end() ? -1 : found->second);
+            }
+        });
+        if (result != EventQueueFile::ReadResult::Ok) read.push_back(-2);
+        return read;
     }
 
     // Reports also when the workload stopped early.
     void TearDown() override {
         std::printf("crash images: %lld, synced events lost: %lld\n",
                     static_cast<long long>(images), static_cast<long long>(lost));
-        std::printf("(%lld crash points, %zu distinct images, %zu events appended, %d salvaged)\n",
-                    static_cast<long long>(crashPoints), loads.size(), texts.size(), salvaged);
+        std::printf("(%lld crash points, %zu distinct images, %zu events appended, %d resumed)\n",
+                    static_cast<long long>(crashPoints), loads.size(), texts.size(), resumed);
         RecordProperty("crash_images", static_cast<int>(images));
         if (HasFatalFailure() && faultyImages > 0) {
             std::printf("%lld faulty images; the first:\n%s", static_cast<long long>(faultyImages),
@@ -256,10 +357,14 @@ protected:
                     const CrashDisk::Image image = build();
                     known = loads.emplace(key, load(image)).first;
                     const Loaded& loaded = known->second;
-                    if (wantDamaged && !damaged && loaded.open == Result::Damaged &&
-                        loaded.events.size() >= 3) {
-                        damaged = image;
-                        damagedLabel = describe();
+                    if (wantResumable && loaded.events.size() >= 3) {
+                        if (!damaged && loaded.open == Result::Damaged) {
+                            damaged = Resumable{image, describe()};
+                        }
+                        if (!leftovers && loaded.open == Result::Ready &&
+                            loaded.events == loaded.soundPrefix && hasLeftovers(image.bytes)) {
+                            leftovers = Resumable{image, describe()};
+                        }
                     }
                 }
                 const std::string problems = check(known->second);
@@ -326,7 +431,7 @@ protected:
         if (!missing.empty()) {
             lost += static_cast<int64_t>(missing.size());
             problems += "synced events lost:" + list(missing) + " (open gave " +
-                        std::to_string(static_cast<int>(loaded.open)) + ")\n";
+                        ::testing::PrintToString(loaded.open) + ")\n";
         }
         std::vector<int> back;
         for (int index : loaded.events) {
@@ -369,11 +474,13 @@ protected:
     std::vector<std::string> steps;
 
     std::unordered_map<uint64_t, Loaded> loads;  // by image content
-    bool wantDamaged = false;
-    std::optional<CrashDisk::Image> damaged;
-    std::string damagedLabel;
+    // Crash images to resume from: one whose chain breaks, and one that is
+    // sound but holds bytes outside its entries that are not zeros.
+    bool wantResumable = false;
+    std::optional<Resumable> damaged;
+    std::optional<Resumable> leftovers;
+    int resumed = 0;
     bool grewWhileWrapped = false;
-    int salvaged = 0;
 
     int64_t crashPoints = 0;
     int64_t images = 0;
@@ -484,7 +591,7 @@ TEST_F(EventQueueFileCrash, SyncedEventsSurviveAPowerCutAtEveryStep) {
             ASSERT_NO_FATAL_FAILURE(syncCycle());
         }
     }
-    wantDamaged = true;
+    wantResumable = true;
     ASSERT_NO_FATAL_FAILURE(append(8, EQUAL));
     ASSERT_NO_FATAL_FAILURE(syncCycle());
     ASSERT_NO_FATAL_FAILURE(append(2, LONG));
@@ -503,19 +610,30 @@ TEST_F(EventQueueFileCrash, SyncedEventsSurviveAPowerCutAtEveryStep) {
     ASSERT_NO_FATAL_FAILURE(syncCycle());
     ASSERT_NO_FATAL_FAILURE(syncCycle());
 
-    // Rebuilt, then used on.
+    // Rebuilt, then used on; closed and opened again.
     ASSERT_NO_FATAL_FAILURE(append(3, EQUAL));
     ASSERT_NO_FATAL_FAILURE(rebuild());
     ASSERT_NO_FATAL_FAILURE(append(2, EQUAL));
     ASSERT_NO_FATAL_FAILURE(retire(2));
     ASSERT_NO_FATAL_FAILURE(syncCycle());
+    ASSERT_NO_FATAL_FAILURE(retire(1));
+    ASSERT_NO_FATAL_FAILURE(reopen());
+    ASSERT_NO_FATAL_FAILURE(append(2, EQUAL));
     ASSERT_NO_FATAL_FAILURE(syncAll());
 
-    ASSERT_NO_FATAL_FAILURE(salvage());
+    ASSERT_NO_FATAL_FAILURE(randomSteps(CORVEX_CRASH_RANDOM_STEPS, 2024));
+    wantResumable = false;
+
+    // The next process after a crash: a salvage of a broken chain, and a
+    // sound file whose retired bytes the crash left unzeroed.
+    ASSERT_NO_FATAL_FAILURE(resumeFrom(damaged, Result::Damaged));
     ASSERT_NO_FATAL_FAILURE(append(3, EQUAL));
     ASSERT_NO_FATAL_FAILURE(retire(2));
     ASSERT_NO_FATAL_FAILURE(syncCycle([&] { append(1, EQUAL); }));
     ASSERT_NO_FATAL_FAILURE(syncAll());
+    ASSERT_NO_FATAL_FAILURE(resumeFrom(leftovers, Result::Ready));
+    ASSERT_NO_FATAL_FAILURE(randomSteps(CORVEX_CRASH_RANDOM_STEPS / 4, 77));
 
+    EXPECT_EQ(lost, 0);
     EXPECT_EQ(faultyImages, 0) << "first faulty image:\n" << firstFault;
 }
