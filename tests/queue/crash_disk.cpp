@@ -410,25 +410,32 @@ void CrashDisk::visitImages(const std::shared_ptr<Inode>& inode, const char* nam
 }
 
 std::string CrashDisk::pendingChanges(const std::string& path) const {
-    const auto named = folder->names.find(path);
-    if (named == folder->names.end()) return "no file at " + path + "\n";
-    const Inode& inode = *named->second;
-    std::string text = "durable size " + std::to_string(inode.durable.size()) + "\n";
-    for (size_t k = 0; k < inode.changes.size(); ++k) {
-        const Change& c = inode.changes[k];
-        text += "#" + std::to_string(k) + ": ";
-        if (c.offset < 0) {
-            text += "size set to " + std::to_string(c.sizeAfter);
-        } else {
+    auto describe = [&](const char* names, const std::shared_ptr<Inode>& inode) {
+        std::string text = std::string("under the ") + names + ": ";
+        if (!inode) return text + "no file\n";
+        text += "durable size " + std::to_string(inode->durable.size()) + "\n";
+        for (size_t k = 0; k < inode->changes.size(); ++k) {
+            const Change& c = inode->changes[k];
+            text += "#" + std::to_string(k) + ": ";
+            if (c.offset < 0) {
+                text += "size set to " + std::to_string(c.sizeAfter) + "\n";
+                continue;
+            }
+            const int64_t end = c.offset + static_cast<int64_t>(c.bytes.size());
             text += "write " + std::to_string(c.bytes.size()) + " bytes at " +
                     std::to_string(c.offset) + " (sectors " + std::to_string(c.offset / SECTOR) +
-                    "-" +
-                    std::to_string((c.offset + static_cast<int64_t>(c.bytes.size()) - 1) / SECTOR) +
-                    ")";
+                    "-" + std::to_string((end - 1) / SECTOR) + ")\n";
         }
-        text += "\n";
-    }
-    return text;
+        return text;
+    };
+    auto find = [&](const std::map<std::string, std::shared_ptr<Inode>>& names) {
+        const auto named = names.find(path);
+        return named == names.end() ? nullptr : named->second;
+    };
+    const std::shared_ptr<Inode> durable = find(folder->durableNames);
+    const std::shared_ptr<Inode> current = find(folder->names);
+    if (durable == current) return describe("durable and current names", durable);
+    return describe("durable names", durable) + describe("current names", current);
 }
 
 }  // namespace Corvex::Tracking::Testing

@@ -117,24 +117,27 @@ std::vector<int> soundPrefix(const std::string& image,
 }
 
 // Whether the ring holds bytes other than zeros outside the entries its
-// header names: retired bytes a crash left unzeroed.
+// header names: retired bytes a crash left unzeroed. False for a chain that
+// does not lie within the ring and the file.
 bool hasLeftovers(const std::string& image) {
     const int64_t length = getInt(image, 0);
     const int64_t count = getInt(image, 4);
-    int64_t position = getInt(image, 8);
-    const int64_t end = std::min<int64_t>(length, static_cast<int64_t>(image.size()));
+    const auto size = static_cast<int64_t>(image.size());
+    if (length < 4096 || count < 1) return false;
     std::vector<bool> inEntry(static_cast<size_t>(length), false);
     auto at = [&](int64_t p) { return p < length ? p : p - length + 16; };
+    int64_t position = getInt(image, 8);
     for (int64_t i = 0; i < count; ++i) {
         std::string field;
-        for (int64_t k = 0; k < 4; ++k) {
+        for (int64_t k = 0; k < 4 && at(position + k) < size; ++k) {
             field.push_back(image[static_cast<size_t>(at(position + k))]);
         }
-        const int64_t n = getInt(field, 0);
+        const int64_t n = field.size() == 4 ? getInt(field, 0) : 0;
+        if (n < 1 || n > length) return false;
         for (int64_t k = 0; k < 4 + n; ++k) inEntry[static_cast<size_t>(at(position + k))] = true;
         position = at(position + 4 + n);
     }
-    for (int64_t p = 16; p < end; ++p) {
+    for (int64_t p = 16; p < std::min(length, size); ++p) {
         if (!inEntry[static_cast<size_t>(p)] && image[static_cast<size_t>(p)] != '\0') return true;
     }
     return false;
