@@ -91,9 +91,12 @@ CORVEX_API void InitializationData_SetCustomUserId(InitializationData* data, int
 CORVEX_API void InitializationData_SetCustomConfigId(InitializationData* data, int32_t custom);
 
 /* ---- Lifecycle and identity ---------------------------------------------- */
-/* user and password are the HTTP Basic credentials at the tracking service.
+/* user and password are the HTTP Basic credentials at the tracking service;
+ * the user (the application's key) also names the queue file in the save
+ * folder, so that a queue is only ever sent under the key that accepted it.
  * data may be null (all defaults); it is read only during this call.
- * Waits for the disk: loading the saved queue and writing the properties file. */
+ * Waits for the disk: loading the saved queue, one sync of the queue file
+ * (more when a crash left it to be written anew), writing the properties file. */
 CORVEX_API TrackingManager* TrackingManager_Create(const char* user, const char* password,
                                                    const InitializationData* data);
 /* Starts the worker and opens a session. Waits for reading the network
@@ -111,10 +114,11 @@ CORVEX_API void TrackingManager_SetConfigId(TrackingManager* manager, const char
 /* Returns a new copy of the library version, "0.0.1-cpp"; release it with free(). */
 CORVEX_API char* TrackingManager_GetVersion(void);
 /* Stops the worker. Waits for an HTTP attempt already on the wire, up to about
- * 5 s. Queued events are kept (and saved) for a later start or the next run. */
+ * 5 s, then for one sync of the queue file. Queued events are kept (and saved
+ * on stable storage) for a later start or the next run. */
 CORVEX_API void TrackingManager_Stop(TrackingManager* manager);
-/* Stops the worker if it runs (waiting as Stop does), then releases the handle.
- * Null is ignored. */
+/* Stops the worker if it runs and syncs the queue file (waiting as Stop does),
+ * then releases the handle. Null is ignored. */
 CORVEX_API void TrackingManager_Destroy(TrackingManager* manager);
 
 /* ---- Transport options (take effect from the next request) --------------- */
@@ -132,7 +136,11 @@ CORVEX_API void TrackingManager_SetSendCertificateAuthority(TrackingManager* man
  * A result is success when non-zero.
  * Every tracking call, typed or custom, waits for its own append to the queue
  * file and for the queue's lock (taken by other appends and, briefly, by the
- * worker); never for the service. A full queue (1000 events) refuses the event. */
+ * worker and the sync thread); never for the service. It never waits for a
+ * sync but in one case: an append that must grow a ring whose entries run
+ * round its end waits for one sync, which puts the moved entries on the disk
+ * before the header that names them (a few times at most as a queue grows
+ * towards 1000 events). A full queue (1000 events) refuses the event. */
 CORVEX_API void TrackingManager_TrackBootStart(TrackingManager* manager);
 CORVEX_API void TrackingManager_TrackBootEnd(TrackingManager* manager);
 CORVEX_API void TrackingManager_TrackLevelStart(TrackingManager* manager, int32_t level,

@@ -162,9 +162,11 @@ public:
     // Owns no handle: every method does nothing.
     TrackingManager() noexcept = default;
     // key and secret are the application's HTTP Basic credentials at the
-    // tracking service. Waits for the disk: loading the saved queue and
-    // writing the properties file. Owns no handle if the library could not
-    // make one.
+    // tracking service; the key also names the queue file, so that a queue
+    // goes out only under the key that accepted it. Waits for the disk:
+    // loading the saved queue, one sync of the queue file (more when a crash
+    // left it to be written anew) and writing the properties file. Owns no
+    // handle if the library could not make one.
     TrackingManager(std::string_view key, std::string_view secret,
                     const Settings& settings = Settings()) {
         const std::string user(key);
@@ -192,7 +194,8 @@ public:
         handle = TrackingManager_Create(user.c_str(), password.c_str(), data);
         InitializationData_Destroy(data);
     }
-    // Stops the worker (waiting as stop() does) and releases the handle.
+    // Stops the worker and syncs the queue file (waiting as stop() does),
+    // then releases the handle.
     ~TrackingManager() { TrackingManager_Destroy(handle); }
 
     TrackingManager(const TrackingManager&) = delete;
@@ -220,8 +223,8 @@ public:
     // adapters (the open event's local address) and for the open event's append.
     void start() noexcept { TrackingManager_Start(handle); }
     // Stops the worker. Waits for an HTTP attempt already on the wire, up to
-    // about 5 s. Queued events are kept (and saved) for a later start or the
-    // next run.
+    // about 5 s, then for one sync of the queue file. Queued events are kept
+    // (and saved on stable storage) for a later start or the next run.
     void stop() noexcept { TrackingManager_Stop(handle); }
     // The game lost focus.
     void onPause() noexcept { TrackingManager_OnPause(handle); }
@@ -251,8 +254,10 @@ public:
 
     // ---- Events
     // Every tracking method waits for its own append to the queue file and for
-    // the queue's lock; never for the service. A full queue (1000 events)
-    // refuses the event.
+    // the queue's lock; never for the service, and never for a sync but when
+    // its append must grow a ring whose entries run round its end (one sync,
+    // a few times at most as a queue grows towards 1000 events). A full queue
+    // (1000 events) refuses the event.
     void trackBootStart() noexcept { TrackingManager_TrackBootStart(handle); }
     void trackBootEnd() noexcept { TrackingManager_TrackBootEnd(handle); }
     void trackLevelStart(int32_t level, std::string_view label) {

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "queue_manager_fakes.h"
 
@@ -220,3 +221,19 @@ TEST(QueueManagerFile, RebuildsTheFileFromMemoryAfterFailedWrites) {
     EXPECT_EQ(savedIds(folder.file(".event_queue")), (std::vector<std::string>{"d", "e", "f"}));
 }
 #endif
+
+// The sync thread works whether or not a worker runs: the sync after a
+// retirement lets the removed entries be zeroed, and the file ends as a fresh one.
+TEST(QueueManagerFile, SyncsChangesWithoutAWorker) {
+    TempFolder folder("syncs", TempFolder::Create::Now);
+    ScriptedSender sender;
+    QueueManager queue(quickSettings(), nullptr, &sender, folder.path());
+    for (const char* id : {"a", "b", "c"}) EXPECT_TRUE(enqueueNew(queue, id));
+    queue.retireOldest(3);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (readBytes(folder.file(".event_queue")) != freshImage() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(readBytes(folder.file(".event_queue")), freshImage());
+}

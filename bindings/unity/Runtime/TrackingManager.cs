@@ -19,8 +19,10 @@ namespace Corvex.Tracking
     /// either.</para>
     /// <para>Waits: no member waits for the tracking service, except <see cref="Stop"/> and
     /// <see cref="Dispose"/> for an HTTP attempt already on the wire. Each Track method waits
-    /// for its own append to the queue file and for the queue's lock; a full queue (1000
-    /// events) refuses the event. What the other members wait for is said beside each.</para>
+    /// for its own append to the queue file and for the queue's lock, and for one sync of the
+    /// file only when its append must grow a ring whose entries run round its end (a few times
+    /// at most as a queue grows towards 1000 events); a full queue (1000 events) refuses the
+    /// event. What the other members wait for is said beside each.</para>
     /// </remarks>
     public sealed class TrackingManager : IDisposable
     {
@@ -31,8 +33,10 @@ namespace Corvex.Tracking
         private volatile bool inert;
 
         /// <summary>
-        /// Creates the native manager. Waits for the disk: loading the saved queue and writing
-        /// the properties file.
+        /// Creates the native manager. Waits for the disk: loading the saved queue, one sync of
+        /// the queue file (more when a crash left it to be written anew) and writing the
+        /// properties file. The key also names the queue file, so that a queue goes out only
+        /// under the key that accepted it.
         /// </summary>
         /// <param name="key">The application's key: the user name of HTTP Basic authentication at the tracking service.</param>
         /// <param name="secret">The application's secret: the password of that authentication.</param>
@@ -115,8 +119,9 @@ namespace Corvex.Tracking
         }
 
         /// <summary>
-        /// Stops the worker, waiting for an HTTP attempt already on the wire, up to about 5 s.
-        /// Queued events stay saved for a later <see cref="Start"/> or the next run.
+        /// Stops the worker, waiting for an HTTP attempt already on the wire, up to about 5 s, then
+        /// for one sync of the queue file. Queued events stay saved, on stable storage, for a later
+        /// <see cref="Start"/> or the next run.
         /// </summary>
         public void Stop()
         {
