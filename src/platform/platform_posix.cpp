@@ -53,7 +53,11 @@ std::string localAppDataFolder() {
 }
 
 MakeDirResult makeDirectory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) == 0) return MakeDirResult::Created;
+    if (::mkdir(path.c_str(), 0700) == 0) {
+        // The new folder's name must reach the disk with the files made in it.
+        syncFolderOf(path);
+        return MakeDirResult::Created;
+    }
     if (errno == ENOENT) return MakeDirResult::ParentMissing;
     if (errno == EEXIST) return MakeDirResult::AlreadyExists;
     return MakeDirResult::Failed;
@@ -307,7 +311,11 @@ FileLock::~FileLock() {
 
 bool FileLock::tryLock(const std::string& path) {
     release();
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) syncFolderOf(path);
+    }
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);

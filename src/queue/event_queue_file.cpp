@@ -358,7 +358,8 @@ bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
     if (!file->syncFolderOf(path) || !file->open(path, false)) return false;
     entryCount = count;
     tail = wrap(position);
-    reclaimFrom = tail;
+    // Nothing is retired: the free bytes run from the tail to the oldest entry.
+    reclaimFrom = count > 0 ? first.position : tail;
     zeroedBytes = 0;
     releasedBytes = 0;
     dirty = false;
