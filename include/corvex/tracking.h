@@ -96,7 +96,8 @@ CORVEX_API void InitializationData_SetCustomConfigId(InitializationData* data, i
  * folder, so that a queue is only ever sent under the key that accepted it.
  * data may be null (all defaults); it is read only during this call.
  * Waits for the disk: loading the saved queue, one sync of the queue file
- * (more when a crash left it to be written anew), writing the properties file. */
+ * (more when a crash left it to be written anew), writing the properties file;
+ * up to about 100 ms more while another application claims the folder's queue. */
 CORVEX_API TrackingManager* TrackingManager_Create(const char* user, const char* password,
                                                    const InitializationData* data);
 /* Starts the worker and opens a session. Waits for reading the network

@@ -165,8 +165,9 @@ public:
     // tracking service; the key also names the queue file, so that a queue
     // goes out only under the key that accepted it. Waits for the disk:
     // loading the saved queue, one sync of the queue file (more when a crash
-    // left it to be written anew) and writing the properties file. Owns no
-    // handle if the library could not make one.
+    // left it to be written anew) and writing the properties file, up to about
+    // 100 ms more while another application claims the folder's queue. Owns
+    // no handle if the library could not make one.
     TrackingManager(std::string_view key, std::string_view secret,
                     const Settings& settings = Settings()) {
         const std::string user(key);

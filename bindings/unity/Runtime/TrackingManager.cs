@@ -35,8 +35,9 @@ namespace Corvex.Tracking
         /// <summary>
         /// Creates the native manager. Waits for the disk: loading the saved queue, one sync of
         /// the queue file (more when a crash left it to be written anew) and writing the
-        /// properties file. The key also names the queue file, so that a queue goes out only
-        /// under the key that accepted it.
+        /// properties file, up to about 100 ms more while another application claims the folder's
+        /// queue. The key also names the queue file, so that a queue goes out only under the key
+        /// that accepted it.
         /// </summary>
         /// <param name="key">The application's key: the user name of HTTP Basic authentication at the tracking service.</param>
         /// <param name="secret">The application's secret: the password of that authentication.</param>
