@@ -52,7 +52,8 @@ int main(void) {
 
     check(GetModuleHandleA("corvex_tracking.dll") != NULL, "corvex_tracking.dll loaded");
 
-    const char* files[] = {".properties", ".event_queue", ".event_queue.lock"};
+    const char* files[] = {".properties", ".event_queue", ".event_queue.lock",
+                           ".event_queue.owner"};
     for (size_t i = 0; i < sizeof files / sizeof files[0]; ++i) {
         char path[MAX_PATH];
         snprintf(path, sizeof path, "%s\\%s", folder, files[i]);
