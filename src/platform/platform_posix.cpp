@@ -169,7 +169,9 @@ bool replaceFileContents(const std::string& path, const std::string& contents) {
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) ::unlink(temporary.c_str());
-    return ok && syncFolderOf(path);
+    // Best effort: a file system that cannot sync a folder still made the move.
+    if (ok) syncFolderOf(path);
+    return ok;
 }
 
 CreateFileResult createFileExclusive(const std::string& path, const std::string& contents) {

@@ -355,7 +355,10 @@ bool EventQueueFile::writeFresh(const std::vector<std::string_view>& texts) {
         file->removeFile(temporaryPath);
         return false;
     }
-    if (!file->syncFolderOf(path) || !file->open(path, false)) return false;
+    // A file system that cannot sync a folder (some network ones) still
+    // holds the file: the rename stands.
+    file->syncFolderOf(path);
+    if (!file->open(path, false)) return false;
     entryCount = count;
     tail = wrap(position);
     // Nothing is retired: the free bytes run from the tail to the oldest entry.
