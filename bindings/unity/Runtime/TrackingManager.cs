@@ -1,4 +1,5 @@
 using System;
+using System.Collections.Generic;
 using System.Threading;
 
 namespace Corvex.Tracking
@@ -26,6 +27,9 @@ namespace Corvex.Tracking
     /// </remarks>
     public sealed class TrackingManager : IDisposable
     {
+        // The causes already written to Log, so that each is written once.
+        private static readonly HashSet<string> loggedCauses = new HashSet<string>();
+        private static Action<string> log;
         private readonly TrackingManagerHandle handle;
         private int disposed;
         // Set by the first call that finds the native library or one of its
@@ -65,7 +69,20 @@ namespace Corvex.Tracking
             catch (Exception error) when (IsLibraryMissing(error))
             {
                 inert = true;
+                Report(error);
             }
+        }
+
+        /// <summary>
+        /// Receives one line when the native library or one of its exports is found missing, from
+        /// then on tracking nothing; once per cause for the process, on the thread of the call
+        /// that found it. Null (the default) writes nothing; a cause found while it is null is
+        /// written when found again. What it throws is ignored.
+        /// </summary>
+        public static Action<string> Log
+        {
+            get { return Volatile.Read(ref log); }
+            set { Volatile.Write(ref log, value); }
         }
 
         /// <summary>The native library's version, such as "0.0.1-cpp"; "" where it cannot be loaded.</summary>
@@ -79,6 +96,7 @@ namespace Corvex.Tracking
                 }
                 catch (Exception error) when (IsLibraryMissing(error))
                 {
+                    Report(error);
                     return "";
                 }
             }
@@ -163,6 +181,7 @@ namespace Corvex.Tracking
                 }
                 catch (Exception error) when (IsLibraryMissing(error))
                 {
+                    Report(error);
                 }
             }
             handle.Dispose();
@@ -497,12 +516,42 @@ namespace Corvex.Tracking
             catch (Exception error) when (IsLibraryMissing(error))
             {
                 inert = true;
+                Report(error);
             }
         }
 
         private static bool IsLibraryMissing(Exception error)
         {
             return error is DllNotFoundException || error is EntryPointNotFoundException;
+        }
+
+        // Writes the cause of a missing library or export to Log, unless it was
+        // written before. The runtime's message names the library or the export.
+        private static void Report(Exception error)
+        {
+            Action<string> host = Log;
+            if (host == null)
+            {
+                return;
+            }
+            string cause = error.GetType().Name + ": " + error.Message;
+            lock (loggedCauses)
+            {
+                if (!loggedCauses.Add(cause))
+                {
+                    return;
+                }
+            }
+            string what = error is DllNotFoundException
+                ? "the native library could not be loaded"
+                : "the native library lacks an export";
+            try
+            {
+                host("Corvex Tracking: " + what + " (" + cause + "); tracking is off.");
+            }
+            catch (Exception)
+            {
+            }
         }
     }
 }

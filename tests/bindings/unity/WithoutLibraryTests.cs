@@ -1,3 +1,6 @@
+using System;
+using System.Collections.Generic;
+
 namespace Corvex.Tracking.Tests
 {
     // Run where the native library cannot be loaded, as in an editor of a
@@ -13,6 +16,36 @@ namespace Corvex.Tracking.Tests
             Check.Equal("", manager.UserId, "user id");
             manager.Dispose();
             manager.Dispose();
+        }
+
+        // The missing library is one cause, written once however many calls
+        // meet it, and a callback that throws disturbs none of them.
+        [Test]
+        public static void TheMissingLibraryIsLoggedOnceAndAThrowingCallbackIsIgnored()
+        {
+            var lines = new List<string>();
+            TrackingManager.Log = line =>
+            {
+                lines.Add(line);
+                throw new InvalidOperationException("from the host");
+            };
+            try
+            {
+                for (int i = 0; i < 2; ++i)
+                {
+                    Check.Equal("", TrackingManager.Version, "version");
+                    var manager = new TrackingManager("k", "s");
+                    Harness.CallEveryMember(manager);
+                    manager.Dispose();
+                }
+            }
+            finally
+            {
+                TrackingManager.Log = null;
+            }
+            Check.Equal(1, lines.Count, "lines logged: " + string.Join(" | ", lines));
+            Check.True(lines[0].Contains("could not be loaded") && lines[0].Contains("corvex_tracking"),
+                "the line names the cause: " + lines[0]);
         }
     }
 }
