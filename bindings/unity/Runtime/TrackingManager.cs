@@ -12,7 +12,9 @@ namespace Corvex.Tracking
     /// <para>Threads: every member may be called from any thread, also at the same time. The
     /// native manager is destroyed only once no call on it is running, by <see cref="Dispose"/>
     /// or, for a manager the game forgets, by the finalizer (which then waits as
-    /// <see cref="Stop"/> does, on the finalizer thread).</para>
+    /// <see cref="Stop"/> does, on the finalizer thread). A manager still alive when the process
+    /// exits is disposed by the binding's handler of <c>AppDomain.ProcessExit</c>, since the
+    /// runtime may not run finalizers then.</para>
     /// <para>Errors: no member throws, also for null or empty arguments; a null text counts as
     /// empty in a tracking call and is ignored by a setter. After <see cref="Dispose"/> every
     /// member does nothing and <see cref="UserId"/> reads as "". Where the native library
@@ -30,7 +32,13 @@ namespace Corvex.Tracking
         // The causes already written to Log, so that each is written once.
         private static readonly HashSet<string> loggedCauses = new HashSet<string>();
         private static Action<string> log;
+        // The managers not yet disposed, held weakly so that a forgotten one can
+        // still be collected; ProcessExit disposes them, as CoreCLR runs no
+        // finalizers at exit and Mono may not reach them all.
+        private static readonly List<WeakReference<TrackingManager>> live = new List<WeakReference<TrackingManager>>();
+        private static bool exitHooked;
         private readonly TrackingManagerHandle handle;
+        private WeakReference<TrackingManager> liveEntry;
         private int disposed;
         // Set by the first call that finds the native library or one of its
         // exports missing: from then on nothing is called.
@@ -60,6 +68,10 @@ namespace Corvex.Tracking
                     }
                     handle.Adopt(NativeMethods.TrackingManager_Create(
                         NativeText.ToNative(key), NativeText.ToNative(secret), record));
+                    if (!handle.IsInvalid)
+                    {
+                        AddToLive();
+                    }
                 }
                 finally
                 {
@@ -172,6 +184,10 @@ namespace Corvex.Tracking
             if (Interlocked.Exchange(ref disposed, 1) != 0)
             {
                 return;
+            }
+            lock (live)
+            {
+                live.Remove(liveEntry);
             }
             if (!inert)
             {
@@ -494,6 +510,48 @@ namespace Corvex.Tracking
             else
             {
                 Call(h => withChain(h, walletText, chainText));
+            }
+        }
+
+        // Hooks ProcessExit with the first manager, and drops the entries of
+        // managers collected since.
+        private void AddToLive()
+        {
+            lock (live)
+            {
+                if (!exitHooked)
+                {
+                    AppDomain.CurrentDomain.ProcessExit += DisposeLive;
+                    exitHooked = true;
+                }
+                live.RemoveAll(entry =>
+                {
+                    TrackingManager manager;
+                    return !entry.TryGetTarget(out manager);
+                });
+                liveEntry = new WeakReference<TrackingManager>(this);
+                live.Add(liveEntry);
+            }
+        }
+
+        // Disposes outside the lock, which each Dispose takes.
+        private static void DisposeLive(object sender, EventArgs args)
+        {
+            var managers = new List<TrackingManager>();
+            lock (live)
+            {
+                foreach (WeakReference<TrackingManager> entry in live)
+                {
+                    TrackingManager manager;
+                    if (entry.TryGetTarget(out manager))
+                    {
+                        managers.Add(manager);
+                    }
+                }
+            }
+            foreach (TrackingManager manager in managers)
+            {
+                manager.Dispose();
             }
         }
 

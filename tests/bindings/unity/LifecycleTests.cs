@@ -1,5 +1,6 @@
 using System;
 using System.Collections.Generic;
+using System.Diagnostics;
 using System.Linq;
 using System.Threading;
 
@@ -54,6 +55,63 @@ namespace Corvex.Tracking.Tests
             next.Dispose();
             Check.Equal(6, events.Count, "events delivered");
             Check.Equal("forgotten:0,1,2,3,4 vxsdk_open", Summary(events), "events");
+        }
+
+        // A child process of this runtime tracks into the folder and returns
+        // from Main without Dispose; its own ProcessExit handler, added after
+        // the binding's, sees whether the manager was disposed by then.
+        [Test]
+        public static void AManagerLeftAtExitIsDisposedAndItsEventsGoOutWithTheNextRun()
+        {
+            string folder = Harness.Folder("exit");
+            string output = RunChild("--exit-without-dispose " + Quote(folder));
+            Check.Equal("user id at exit: ''", output.Trim(), "the child's report");
+
+            TrackingManager next = Harness.Create("exit", Harness.Settings("exit"));
+            next.Start();
+            List<JsonValue> events = Harness.WaitForEvents("exit", 6);
+            next.Dispose();
+            Check.Equal(6, events.Count, "events delivered");
+            Check.Equal("left:0,1,2,3,4 vxsdk_open", Summary(events), "events");
+        }
+
+        internal static int LeaveUndisposedAtExit(string folder)
+        {
+            var manager = new TrackingManager("exit", Harness.Secret, new InitializationData { SavePath = folder });
+            for (int i = 0; i < 5; ++i)
+            {
+                manager.TrackWithIntValue("left", i);
+            }
+            AppDomain.CurrentDomain.ProcessExit += (sender, args) =>
+                Console.WriteLine("user id at exit: '" + manager.UserId + "'");
+            return 0;
+        }
+
+        // Runs this program again on the runtime running it (mono, or the
+        // dotnet host that DOTNET_HOST_PATH names) and returns its output.
+        private static string RunChild(string arguments)
+        {
+            string program = typeof(TestRunner).Assembly.Location;
+            string host = Type.GetType("Mono.Runtime") != null
+                ? Process.GetCurrentProcess().MainModule.FileName
+                : Environment.GetEnvironmentVariable("DOTNET_HOST_PATH") ?? "dotnet";
+            var start = new ProcessStartInfo(host, Quote(program) + " " + arguments)
+            {
+                UseShellExecute = false,
+                RedirectStandardOutput = true,
+            };
+            using (Process child = Process.Start(start))
+            {
+                string output = child.StandardOutput.ReadToEnd();
+                Check.True(child.WaitForExit(60000), "the child exited");
+                Check.Equal(0, child.ExitCode, "the child's exit code (output: " + output + ")");
+                return output;
+            }
+        }
+
+        private static string Quote(string text)
+        {
+            return "\"" + text + "\"";
         }
 
         [Test]

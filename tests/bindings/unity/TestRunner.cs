@@ -41,6 +41,8 @@ namespace Corvex.Tracking.Tests
     // the line "N passed, N failed"; exits non-zero when one failed or none ran.
     //   mono CorvexTrackingTests.exe --group NAME [--service PROGRAM]
     //        [--sources DIR] [--exports FILE]
+    // With --exit-without-dispose FOLDER it is the program of
+    // LifecycleTests.LeaveUndisposedAtExit instead.
     internal static class TestRunner
     {
         private static readonly Dictionary<string, string> Options = new Dictionary<string, string>();
@@ -55,11 +57,21 @@ namespace Corvex.Tracking.Tests
             return value;
         }
 
-        private static int Main(string[] args)
+        // Sets the options as the command line does: "--name value" pairs.
+        internal static void SetOptions(string[] args)
         {
             for (int i = 0; i + 1 < args.Length; i += 2)
             {
                 Options[args[i].TrimStart('-')] = args[i + 1];
+            }
+        }
+
+        private static int Main(string[] args)
+        {
+            SetOptions(args);
+            if (Options.ContainsKey("exit-without-dispose"))
+            {
+                return LifecycleTests.LeaveUndisposedAtExit(Option("exit-without-dispose"));
             }
             Type group = typeof(TestRunner).Assembly.GetType("Corvex.Tracking.Tests." + Option("group"));
             if (group == null)
