@@ -20,3 +20,11 @@ packages=(
 )
 
 install_missing_packages "${packages[@]}"
+
+# The NuGet package and its CoreCLR tests need the .NET SDK 10, which is not
+# one of Debian's packages: it is not installed from here.
+if ! command -v dotnet >/dev/null || ! dotnet --list-sdks | grep -q '^1[0-9]\.'; then
+  echo "tools/setup.sh: the .NET SDK 10 (dotnet) is missing; the C# binding's CoreCLR tests" >&2
+  echo "and the NuGet package need it. Install it (it is not a Debian package), then go on." >&2
+  exit 1
+fi

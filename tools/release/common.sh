@@ -11,6 +11,15 @@ project_version() {
     "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt"
 }
 
+# Fails with a clear message where the .NET SDK is missing: the NuGet package
+# is packed and tested with it, and nothing here installs it.
+require_dotnet() {
+  if ! command -v dotnet >/dev/null; then
+    echo "The NuGet package needs the .NET SDK 10 (dotnet), which is not installed" >&2
+    return 1
+  fi
+}
+
 # Where tools/package.sh leaves the archives (ignored by git).
 release_folder() {
   realpath -m "$(dirname "${BASH_SOURCE[0]}")/../../dist"
