@@ -3,6 +3,8 @@
 # version of project(... VERSION), and dist/SHA256SUMS over all of them:
 #   corvex-tracking-<version>-windows-x64.zip   (tools/release/package-windows.sh)
 #   corvex-tracking-<version>-linux-x64.tar.gz  (tools/release/package-linux.sh)
+#   com.corvex.tracking-<version>.tgz           (tools/release/package-unity.sh:
+#                                                the Unity package, with both libraries)
 # Installs what it needs; runs as root in CI, elsewhere through sudo.
 # tools/check-release.sh then checks them as a user takes them.
 set -euo pipefail
@@ -16,6 +18,7 @@ mkdir -p "$dist"
 
 tools/release/package-windows.sh "$dist" "$version"
 tools/release/package-linux.sh "$dist" "$version"
+tools/release/package-unity.sh "$dist" "$version"
 
 (cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort |
   xargs sha256sum >SHA256SUMS)
