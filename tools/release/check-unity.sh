@@ -66,7 +66,7 @@ run_group() {
   local status=$?
   grep -E '^[0-9]+ passed, [0-9]+ failed$' "$work/$1.log" | sed 's/^/  /'
   if [ "$status" -ne 0 ]; then
-    grep -E '^(FAIL|  )' "$work/$1.log" | head -n 20 >&2
+    grep '^FAILED ' "$work/$1.log" | head -n 20 >&2
     return 1
   fi
   if [ "$1" != SourceTests ] && ! grep -q "calling init: $plugins/libcorvex_tracking.so\$" "$work/$1.log"; then
