@@ -5,6 +5,8 @@
 #   corvex-tracking-<version>-linux-x64.tar.gz  (tools/release/package-linux.sh)
 #   Corvex.Tracking.<version>.nupkg             (tools/release/package-nuget.sh, from
 #                                               the two archives)
+#   com.corvex.tracking-<version>.tgz           (tools/release/package-unity.sh:
+#                                                the Unity package, with both libraries)
 # Installs what it needs; runs as root in CI, elsewhere through sudo.
 # tools/check-release.sh then checks them as a user takes them.
 set -euo pipefail
@@ -19,6 +21,7 @@ mkdir -p "$dist"
 tools/release/package-windows.sh "$dist" "$version"
 tools/release/package-linux.sh "$dist" "$version"
 tools/release/package-nuget.sh "$dist" "$version"
+tools/release/package-unity.sh "$dist" "$version"
 
 (cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort |
   xargs sha256sum >SHA256SUMS)

@@ -17,6 +17,8 @@ packages=(
   chromium fonts-dejavu-core
   # The C# binding's tests: compiled with mcs, run under mono.
   mono-mcs mono-runtime
+  # tools/release/check-unity.sh reads the Unity package's .meta files.
+  python3-yaml
 )
 
 install_missing_packages "${packages[@]}"

@@ -61,17 +61,25 @@ namespace Corvex.Tracking.Tests
         }
 
         // Unity ignores a file of a package without a .meta file, and two assets
-        // with one GUID clash.
+        // with one GUID clash. Hidden assets (a name ending in "~" or starting
+        // with ".", and all below them) are not imported and have none.
         [Test]
         public static void EveryPackageFileAndFolderHasAMetaFileWithAGuidOfItsOwn()
         {
             var guids = new Dictionary<string, string>();
             foreach (string path in Directory.GetFileSystemEntries(Package, "*", SearchOption.AllDirectories))
             {
+                string[] names = path.Substring(Package.Length).Split(Path.DirectorySeparatorChar);
+                if (names.Any(name => name.EndsWith("~") || name.StartsWith(".")))
+                {
+                    continue;
+                }
                 if (path.EndsWith(".meta"))
                 {
                     string asset = path.Substring(0, path.Length - ".meta".Length);
                     Check.True(File.Exists(asset) || Directory.Exists(asset), "a .meta file without its asset: " + path);
+                    Check.True(!Path.GetFileName(asset).EndsWith("~") && !Path.GetFileName(asset).StartsWith("."),
+                        "a .meta file for a hidden asset: " + path);
                     continue;
                 }
                 Check.True(File.Exists(path + ".meta"), "no .meta file for " + path);
