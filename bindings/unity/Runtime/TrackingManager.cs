@@ -13,7 +13,8 @@ namespace Corvex.Tracking
     /// native manager is destroyed only once no call on it is running, by <see cref="Dispose"/>
     /// or, for a manager the game forgets, by the finalizer (which then waits as
     /// <see cref="Stop"/> does, on the finalizer thread). A manager still alive when the process
-    /// exits is disposed by the binding's handler of <c>AppDomain.ProcessExit</c>, since the
+    /// exits, or whose domain is unloaded, is disposed by the binding's handler of
+    /// <c>AppDomain.ProcessExit</c> and <c>AppDomain.DomainUnload</c>, since the
     /// runtime may not run finalizers then.</para>
     /// <para>Errors: no member throws, also for null or empty arguments; a null text counts as
     /// empty in a tracking call and is ignored by a setter. After <see cref="Dispose"/> every
@@ -513,8 +514,10 @@ namespace Corvex.Tracking
             }
         }
 
-        // Hooks ProcessExit with the first manager, and drops the entries of
-        // managers collected since.
+        // Hooks the end of the process and of the domain with the first manager
+        // (Mono, as in Unity's editor, unloads the scripts' domain on a reload
+        // while the process goes on; CoreCLR never unloads its one domain), and
+        // drops the entries of managers collected since.
         private void AddToLive()
         {
             lock (live)
@@ -522,6 +525,7 @@ namespace Corvex.Tracking
                 if (!exitHooked)
                 {
                     AppDomain.CurrentDomain.ProcessExit += DisposeLive;
+                    AppDomain.CurrentDomain.DomainUnload += DisposeLive;
                     exitHooked = true;
                 }
                 live.RemoveAll(entry =>
