@@ -106,6 +106,15 @@ TEST(TrackingPlanTest, RefusesBadPlansNamingFileAndPlace) {
         planError(R"({"events": {"a": {"schema": {"properties": {"x": {"minimum": "1"}}}}}})"),
         "plan.json: /events/a/schema/properties/x/minimum: not a valid draft-07 schema: "
         "Value type not permitted by 'type' constraint (got string)");
+    EXPECT_EQ(
+        planError(R"({"events": {"a": {"schema": {"items": [{"pattern": "a("}]}}}})")
+            .rfind("plan.json: /events/a/schema/items/0/pattern: not a valid regular expression",
+                   0),
+        0u);
+    EXPECT_EQ(
+        planError(R"({"events": {"a": {"schema": {"$ref": "http://example.com/a.json"}}}})"),
+        "plan.json: /events/a/schema: schema not usable: Fetching of remote JSON References not "
+        "enabled.");
     EXPECT_EQ(planError(R"({"events": {"a": {"required": "yes"}}})"),
               "plan.json: /events/a/required: true or false");
     EXPECT_EQ(planError(R"({"allow": ["ok", "("]})")

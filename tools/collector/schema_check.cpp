@@ -9,6 +9,8 @@
 #include <valijson/validation_results.hpp>
 #include <valijson/validator.hpp>
 
+#include <regex>
+
 #include "collector/embedded_schemas.h"
 
 namespace Corvex::Tracking::Collector {
@@ -129,10 +131,17 @@ std::vector<Violation> SchemaCheck::check(const json& value) const {
     valijson::Validator validator;
     valijson::ValidationResults results;
     valijson::adapters::NlohmannJsonAdapter target(value);
-    if (validator.validate(state->schema, target, &results)) return {};
+    try {
+        if (validator.validate(state->schema, target, &results)) return {};
+    } catch (const std::exception& error) {
+        // Such as std::regex giving up on a long value: the value is not
+        // known to be good.
+        return {{"", std::string("could not be checked: ") + error.what(), shortJson(value)}};
+    }
     std::vector<Violation> violations = violationsOf(results, value);
     // The "false" schema fails with no reason of its own.
-    if (violations.empty()) violations.push_back({"", "no value is allowed here", shortJson(value)});
+    if (violations.empty())
+        violations.push_back({"", "no value is allowed here", shortJson(value)});
     return violations;
 }
 
@@ -169,6 +178,40 @@ std::vector<std::string> SchemaCheck::unenforcedKeywords(const json& schema,
         }
     }
     return places;
+}
+
+std::optional<std::pair<std::string, std::string>> SchemaCheck::badPattern(
+    const json& schema, const std::string& place) {
+    const auto compiles = [](const std::string& pattern) -> std::optional<std::string> {
+        try {
+            std::regex(pattern, std::regex::ECMAScript);
+        } catch (const std::regex_error& error) {
+            return std::string(error.what());
+        }
+        return std::nullopt;
+    };
+    if (!schema.is_object() && !schema.is_array()) return std::nullopt;
+    for (const auto& [key, member] : schema.items()) {
+        const std::string memberPlace = place + "/" + pointerToken(key);
+        if (schema.is_object() &&
+            (key == "enum" || key == "const" || key == "examples" || key == "default")) {
+            continue;
+        }
+        if (schema.is_object() && key == "pattern" && member.is_string()) {
+            if (auto reason = compiles(member.get<std::string>())) {
+                return std::make_pair(memberPlace, *reason);
+            }
+        }
+        if (schema.is_object() && key == "patternProperties" && member.is_object()) {
+            for (const auto& [pattern, inner] : member.items()) {
+                if (auto reason = compiles(pattern)) {
+                    return std::make_pair(memberPlace + "/" + pointerToken(pattern), *reason);
+                }
+            }
+        }
+        if (auto found = badPattern(member, memberPlace)) return found;
+    }
+    return std::nullopt;
 }
 
 }  // namespace Corvex::Tracking::Collector

@@ -39,6 +39,12 @@ public:
     static std::vector<std::string> unenforcedKeywords(const nlohmann::json& schema,
                                                        const std::string& place);
 
+    // The place and reason of the first "pattern" or "patternProperties"
+    // key that std::regex (which valijson uses when it validates) refuses;
+    // nullopt when they all compile.
+    static std::optional<std::pair<std::string, std::string>> badPattern(
+        const nlohmann::json& schema, const std::string& place);
+
 private:
     struct State;
     std::unique_ptr<State> state;

@@ -122,6 +122,9 @@ TrackingPlan TrackingPlan::fromJson(const json& plan, const std::string& source)
                     fail(source, schemaPlace + errors.front().path,
                          "not a valid draft-07 schema: " + errors.front().rule);
                 }
+                if (const auto bad = SchemaCheck::badPattern(schema, schemaPlace)) {
+                    fail(source, bad->first, "not a valid regular expression: " + bad->second);
+                }
                 try {
                     rule.schema.emplace(schema);
                 } catch (const std::exception& error) {
