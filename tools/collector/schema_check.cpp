@@ -166,7 +166,9 @@ std::vector<std::string> SchemaCheck::unenforcedKeywords(const json& schema,
         if (key == "format" && member.is_string()) {
             const std::string& format = member.get_ref<const std::string&>();
             if (format != "date" && format != "time" && format != "date-time") {
-                places.push_back(memberPlace + " (\"" + format + "\")");
+                std::string line = memberPlace;
+                line += " (\"" + format + "\")";
+                places.push_back(std::move(line));
             }
         } else if (key == "contentMediaType" || key == "contentEncoding") {
             places.push_back(memberPlace);

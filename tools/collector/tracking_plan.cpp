@@ -76,7 +76,7 @@ struct TrackingPlan::State {
     std::vector<std::string> warnings;
 };
 
-TrackingPlan::TrackingPlan(std::unique_ptr<State> made) : state(std::move(made)) {}
+TrackingPlan::TrackingPlan(std::unique_ptr<State> state) : state(std::move(state)) {}
 TrackingPlan::TrackingPlan(TrackingPlan&&) noexcept = default;
 TrackingPlan& TrackingPlan::operator=(TrackingPlan&&) noexcept = default;
 TrackingPlan::~TrackingPlan() = default;
@@ -132,8 +132,10 @@ TrackingPlan TrackingPlan::fromJson(const json& plan, const std::string& source)
                 }
                 for (const std::string& where :
                      SchemaCheck::unenforcedKeywords(schema, schemaPlace)) {
-                    made->warnings.push_back(source + ": " + where +
-                                             ": not enforced by the validator, not checked");
+                    std::string line = source;
+                    line += ": " + where;
+                    line += ": not enforced by the validator, not checked";
+                    made->warnings.push_back(std::move(line));
                 }
             }
             made->events.emplace(name, std::move(rule));
