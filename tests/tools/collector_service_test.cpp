@@ -8,7 +8,11 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
+
+#include "collector/embedded_schemas.h"
+#include "collector/tracking_plan.h"
 
 #include "corvex/tracking.h"
 #include "delivery/http_sender.h"
@@ -190,6 +194,85 @@ TEST_F(CollectorServiceTest, TheLibraryDeliversThroughTheInterceptingProxy) {
     EXPECT_EQ(sqlite3_column_int(query, 5), 200);
     sqlite3_finalize(query);
     sqlite3_close(database);
+}
+
+// Every typed export's real value keeps its built-in shape, and every
+// built-in shape has an export that sends it; the custom ones arrive wrapped
+// as the plan's authors are told.
+TEST_F(CollectorServiceTest, EveryTypedEventKeepsItsBuiltInShape) {
+    start();
+    const auto startTracker = [this] {
+        ::InitializationData* config = InitializationData_Create();
+        InitializationData_SetSavePath(config, folder.file("save").c_str());
+        InitializationData_SetQueueCheckInterval(config, 10);
+        InitializationData_SetSendDelay(config, 50);
+        TrackingManager* tracker = TrackingManager_Create(USER, PASSWORD, config);
+        InitializationData_Destroy(config);
+        TrackingManager_SetSendProxy(tracker, service->url().c_str());
+        TrackingManager_SetSendCertificateAuthority(tracker, service->caFile().c_str());
+        TrackingManager_Start(tracker);
+        return tracker;
+    };
+    TrackingManager* first = startTracker();  // vxsdk_first_open
+    ASSERT_EQ(waitForEvents(1).size(), 1u);
+    TrackingManager_Stop(first);
+    TrackingManager_Destroy(first);
+
+    TrackingManager* t = startTracker();  // vxsdk_open
+    TrackingManager_TrackBootStart(t);
+    TrackingManager_TrackBootEnd(t);
+    TrackingManager_TrackLevelStart(t, 1, nullptr);
+    TrackingManager_TrackLevelEnd(t, 1, "meadow", 1);
+    TrackingManager_TrackLevelEnd(t, 2, "cave", 0);
+    TrackingManager_TrackAdLoad(t, "unit", 0);
+    TrackingManager_TrackAdClose2(t, "unit", 1, 2);
+    TrackingManager_TrackAdClick(t, nullptr, 99);
+    TrackingManager_TrackAdImpression2(t, "unit", 2, -1);
+    TrackingManager_TrackIAPInitialization(t, 1);
+    TrackingManager_TrackIAPRestorePurchase(t);
+    TrackingManager_TrackIAPBuyStart(t, "gems", 0.99f, 10, "EUR");
+    TrackingManager_TrackIAPBuyEnd(t, "gems", 0.99f, 10, nullptr, 1);
+    TrackingManager_TrackIAPBuyEnd(t, "gems", 0.99f, 10, "EUR", 0);
+    TrackingManager_TrackFacebookLogin(t, "fb");
+    TrackingManager_TrackFacebookLogout(t, nullptr);
+    TrackingManager_TrackUpdateGame(t, "2.0");
+    TrackingManager_TrackRateGame(t);
+    TrackingManager_TrackSoundMode(t, "mute");
+    TrackingManager_TrackAuthorizationTrackingStatus(t, 3);
+    TrackingManager_TrackAccountLogin(t, "id", "google");
+    TrackingManager_TrackAccountLogout(t, "id", nullptr);
+    TrackingManager_TrackAccountLink(t, "id", "apple");
+    TrackingManager_TrackAccountUnlink(t, "id", "apple");
+    TrackingManager_TrackWalletLink(t, "0xabc");
+    TrackingManager_TrackWalletUnlink2(t, "0xabc", "solana");
+    TrackingManager_TrackCryptoPayment(t, "pack", 1.5f, 1);
+    TrackingManager_TrackCryptoPayment3(t, "pack", 1.5f, 1, "SOL", "solana");
+    TrackingManager_TrackWithIntValue(t, "coins", 5);
+    TrackingManager_TrackWithStringValue(t, "mode", "hard");
+    TrackingManager_TrackWithJsonValue(t, "broken", "{not json");
+    const std::vector<StoredEvent> events = waitForEvents(33);
+    TrackingManager_Stop(t);
+    TrackingManager_Destroy(t);
+    ASSERT_EQ(events.size(), 33u);
+
+    const TrackingPlan plan = TrackingPlan::fromJson(json::parse(R"({"events": {
+        "coins": {"schema": {"type": "object", "required": ["value"], "additionalProperties": false,
+                             "properties": {"value": {"type": "integer"}}}},
+        "mode": {"schema": {"type": "object", "required": ["value"], "additionalProperties": false,
+                            "properties": {"value": {"type": "string"}}}},
+        "broken": {"schema": {"type": "null"}}}})"),
+                                                     "plan.json");
+    std::set<std::string> sent;
+    for (const StoredEvent& stored : events) {
+        sent.insert(stored.event.eventName);
+        for (const Violation& violation : plan.check(stored.event.eventName, stored.event.value)) {
+            ADD_FAILURE() << stored.event.eventName << " " << violation.toJson().dump();
+        }
+    }
+    std::set<std::string> shapes{"coins", "mode", "broken"};
+    const json builtin = json::parse(EmbeddedSchemas::builtinEvents());
+    for (const auto& entry : builtin.items()) shapes.insert(entry.key());
+    EXPECT_EQ(sent, shapes);
 }
 
 TEST_F(CollectorServiceTest, ThePortServesThePageAndItsDataOverPlainHttp) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,9 @@ public:
     TrackingPlan& operator=(TrackingPlan&&) noexcept;
     ~TrackingPlan();
 
-    // The reasons the event breaks the plan; empty for a good event.
+    // The reasons the event breaks the plan; empty for a good event. The
+    // library's own events (builtin_events.json) are known without an entry
+    // and must keep their built-in shape; an entry adds its schema on top.
     std::vector<Violation> check(const std::string& eventName, const nlohmann::json& value) const;
     // The events a run must send at least once.
     std::vector<std::string> requiredEvents() const;
