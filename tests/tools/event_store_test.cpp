@@ -151,10 +151,10 @@ TEST_F(EventStoreTest, OpensOnlyAnExistingCollectorDatabaseWhenAsked) {
 }
 
 TEST_F(EventStoreTest, ServesLineCountsOnlyNewBadEventsAndGivesTheirReasons) {
-    const TrackingPlan plan = TrackingPlan::fromJson(
-        json::parse(R"({"events": {"level": {"schema": {"type": "object",
+    const TrackingPlan plan =
+        TrackingPlan::fromJson(json::parse(R"({"events": {"level": {"schema": {"type": "object",
             "properties": {"n": {"type": "integer"}}}}}})"),
-        "test plan");
+                               "test plan");
     const ReceivedBatch first = batchOf({event("a", "level")});  // {"n": "a"}: bad
     store->record(request("u"), &first);
     const ReceivedBatch second = batchOf({event("a", "level"), event("b", "level")});

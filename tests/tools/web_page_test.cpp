@@ -209,10 +209,10 @@ TEST(CollectorPage, MarksABadEventAndListsWhyItBreaksThePlan) {
     TempFolder folder("collector_page_plan");
     CollectorSettings settings;
     settings.dataFolder = folder.file("data");
-    settings.plan = std::make_shared<const TrackingPlan>(TrackingPlan::fromJson(
-        json::parse(R"({"events": {"loot": {"schema": {"type": "object",
+    settings.plan = std::make_shared<const TrackingPlan>(
+        TrackingPlan::fromJson(json::parse(R"({"events": {"loot": {"schema": {"type": "object",
             "properties": {"gold": {"type": "integer"}}}}}})"),
-        "test plan"));
+                               "test plan"));
     CollectorService service(settings);
     service.start();
     ReceivedBatch batch;

@@ -84,8 +84,7 @@ int serve(CollectorSettings settings, const std::string& planFile) {
                   << (settings.checkCredentials ? "user " + settings.user + " and its password"
                                                 : std::string("any"))
                   << "\n"
-                  << "  tracking plan:         " << (plan ? planFile : std::string("none"))
-                  << "\n"
+                  << "  tracking plan:         " << (plan ? planFile : std::string("none")) << "\n"
                   << "A host sends here with TrackingManager_SetSendProxy(tracker, \""
                   << service.url() << "\") and TrackingManager_SetSendCertificateAuthority("
                   << "tracker, \"" << service.caFile() << "\")." << std::endl;
@@ -193,7 +192,8 @@ int main(int argc, char** argv) {
             if (!planFile.empty()) {
                 // Before anything starts, so that a bad plan stores nothing.
                 try {
-                    settings.plan = std::make_shared<const TrackingPlan>(TrackingPlan::load(planFile));
+                    settings.plan =
+                        std::make_shared<const TrackingPlan>(TrackingPlan::load(planFile));
                 } catch (const PlanError& error) {
                     std::cerr << "corvex-collector: " << error.what() << std::endl;
                     return 2;

@@ -128,11 +128,11 @@ std::string formatAccepted(const RecordResult& result, const ReceivedBatch& batc
         if (violations.empty()) continue;
         ++bad;
         for (const Violation& violation : violations) {
-            reasons += "\n    bad " + terminalCell(event.eventName, MAX_NAME_WIDTH) + "  " +
-                       terminalCell(violation.path.empty() ? "(value)" : violation.path,
-                                    MAX_NAME_WIDTH) +
-                       ": " + terminalCell(violation.rule, MAX_VALUE_WIDTH) + " (" +
-                       terminalCell(violation.value, MAX_VALUE_WIDTH) + ")";
+            reasons +=
+                "\n    bad " + terminalCell(event.eventName, MAX_NAME_WIDTH) + "  " +
+                terminalCell(violation.path.empty() ? "(value)" : violation.path, MAX_NAME_WIDTH) +
+                ": " + terminalCell(violation.rule, MAX_VALUE_WIDTH) + " (" +
+                terminalCell(violation.value, MAX_VALUE_WIDTH) + ")";
         }
     }
     return std::to_string(result.newEvents) + " new, " + std::to_string(bad) + " bad, " +
