@@ -11,6 +11,9 @@ packages=(
   libcpp-httplib-dev libssl-dev openssl
   binutils clang libclang-rt-14-dev
   libcli11-dev
+  # The collector's tracking plan: the validator, the draft-07 metaschema
+  # (python3-jsonschema's installed file) and the schema test suite.
+  libvalijson-dev python3-jsonschema json-schema-test-suite
   # tools/check-format.sh and tools/run-clang-tidy.sh.
   clang-format-14 clang-tidy-14
   # The collector's page test runs the page in headless Chromium.

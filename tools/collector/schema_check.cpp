@@ -1,0 +1,165 @@
+#include "collector/schema_check.h"
+
+// valijson reports a schema it cannot compile by throwing, not by aborting.
+#define VALIJSON_USE_EXCEPTIONS 1
+
+#include <valijson/adapters/nlohmann_json_adapter.hpp>
+#include <valijson/schema.hpp>
+#include <valijson/schema_parser.hpp>
+#include <valijson/validation_results.hpp>
+#include <valijson/validator.hpp>
+
+#include "collector/embedded_schemas.h"
+
+namespace Corvex::Tracking::Collector {
+
+using nlohmann::json;
+
+namespace {
+
+std::string pointerToken(const std::string& key) {
+    std::string token;
+    for (const char c : key) {
+        if (c == '~') {
+            token += "~0";
+        } else if (c == '/') {
+            token += "~1";
+        } else {
+            token += c;
+        }
+    }
+    return token;
+}
+
+// valijson's summaries of a failure inside a child: the child's own error,
+// reported with it, already says what is wrong.
+bool isSummary(const std::string& description) {
+    static const char* const prefixes[] = {
+        "Failed to validate against schema associated with property name",
+        "Failed to validate against schema associated with pattern",
+        "Failed to validate item #",
+        "Failed to validate against child schema #",
+        "Failed to validate against additional properties schema",
+        "Failed to validate against dependent schema",
+        "Cannot validate item #",
+    };
+    for (const char* prefix : prefixes) {
+        if (description.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
+// valijson's context ("<root>", "[name]", "[0]") as a JSON pointer.
+std::string pointerOf(const std::vector<std::string>& context) {
+    std::string pointer;
+    for (const std::string& part : context) {
+        if (part.size() < 2 || part.front() != '[' || part.back() != ']') continue;
+        pointer += '/' + pointerToken(part.substr(1, part.size() - 2));
+    }
+    return pointer;
+}
+
+const char* typeName(const json& value) {
+    if (value.is_number_integer()) return "integer";
+    return value.type_name();
+}
+
+std::vector<Violation> violationsOf(valijson::ValidationResults& results, const json& value) {
+    std::vector<Violation> violations;
+    valijson::ValidationResults::Error error;
+    while (results.popError(error)) {
+        if (isSummary(error.description)) continue;
+        Violation violation;
+        violation.path = pointerOf(error.context);
+        violation.rule = error.description;
+        if (!violation.rule.empty() && violation.rule.back() == '.') violation.rule.pop_back();
+        const json::json_pointer pointer(violation.path);
+        const json& found = value.contains(pointer) ? value.at(pointer) : value;
+        if (violation.rule.rfind("Value type not permitted", 0) == 0) {
+            violation.rule += std::string(" (got ") + typeName(found) + ")";
+        }
+        violation.value = shortJson(found);
+        violations.push_back(std::move(violation));
+    }
+    return violations;
+}
+
+}  // namespace
+
+std::string shortJson(const json& value, size_t limit) {
+    std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);
+    if (text.size() <= limit) return text;
+    size_t cut = limit > 3 ? limit - 3 : 0;
+    // Never cut a UTF-8 sequence in two.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "...";
+}
+
+struct SchemaCheck::State {
+    valijson::Schema schema;
+};
+
+SchemaCheck::SchemaCheck(const json& schema, const Fetch& fetch)
+    : state(std::make_unique<State>()) {
+    valijson::SchemaParser parser(valijson::SchemaParser::kDraft7);
+    valijson::adapters::NlohmannJsonAdapter adapter(schema);
+    if (!fetch) {
+        parser.populateSchema(adapter, state->schema);
+        return;
+    }
+    const auto fetchDocument = [&fetch](const std::string& uri) -> const json* {
+        std::optional<json> document = fetch(uri);
+        return document ? new json(std::move(*document)) : nullptr;
+    };
+    const auto freeDocument = [](const json* document) { delete document; };
+    parser.populateSchema(adapter, state->schema, fetchDocument, freeDocument);
+}
+
+SchemaCheck::SchemaCheck(SchemaCheck&&) noexcept = default;
+SchemaCheck& SchemaCheck::operator=(SchemaCheck&&) noexcept = default;
+SchemaCheck::~SchemaCheck() = default;
+
+std::vector<Violation> SchemaCheck::check(const json& value) const {
+    valijson::Validator validator;
+    valijson::ValidationResults results;
+    valijson::adapters::NlohmannJsonAdapter target(value);
+    if (validator.validate(state->schema, target, &results)) return {};
+    return violationsOf(results, value);
+}
+
+std::vector<Violation> SchemaCheck::metaschemaErrors(const json& schema) {
+    static const SchemaCheck metaschema(json::parse(EmbeddedSchemas::draft7Metaschema()));
+    return metaschema.check(schema);
+}
+
+std::vector<std::string> SchemaCheck::unenforcedKeywords(const json& schema,
+                                                         const std::string& place) {
+    std::vector<std::string> places;
+    if (schema.is_array()) {
+        for (size_t i = 0; i < schema.size(); ++i) {
+            const auto inner = unenforcedKeywords(schema[i], place + "/" + std::to_string(i));
+            places.insert(places.end(), inner.begin(), inner.end());
+        }
+        return places;
+    }
+    if (!schema.is_object()) return places;
+    for (const auto& [key, member] : schema.items()) {
+        const std::string memberPlace = place + "/" + pointerToken(key);
+        if (key == "format" && member.is_string()) {
+            const std::string& format = member.get_ref<const std::string&>();
+            if (format != "date" && format != "time" && format != "date-time") {
+                places.push_back(memberPlace + " (\"" + format + "\")");
+            }
+        } else if (key == "contentMediaType" || key == "contentEncoding") {
+            places.push_back(memberPlace);
+        }
+        // "enum", "const", "examples" and "default" hold values, not schemas.
+        if (key != "enum" && key != "const" && key != "examples" && key != "default") {
+            const auto inner = unenforcedKeywords(member, memberPlace);
+            places.insert(places.end(), inner.begin(), inner.end());
+        }
+    }
+    return places;
+}
+
+}  // namespace Corvex::Tracking::Collector
