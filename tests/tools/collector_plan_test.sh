@@ -55,7 +55,7 @@ grep -q "  200  -  1 new, 1 bad, 0 duplicates$" "$work/log" || fail "no '1 new, 
 grep -q "^    bad level_won  /level: " "$work/log" || fail "the reason is not printed"
 
 if [ -n "$demo" ]; then
-  curl -sf -X POST -H 'Content-Type: application/json' "$url/api/reset" >/dev/null ||
+  curl -sf -X POST -H 'Content-Type: application/json' --data '{}' "$url/api/reset" >/dev/null ||
     fail "reset failed"
   "$demo" --proxy "$url" --ca "$work/data/ca.pem" --save "$work/save" >"$work/demo.out" ||
     fail "the demo game failed"

@@ -290,7 +290,7 @@ TEST_F(CollectorServiceTest, WithAPlanTheApiClassifiesCountsFiltersAndResets) {
     ASSERT_EQ(wrongType.size(), 1u);
     EXPECT_EQ(wrongType[0]["path"], "/level");
     EXPECT_EQ(wrongType[0]["value"], "\"three\"");
-    EXPECT_NE(wrongType[0]["rule"].get<std::string>().find("integer"), std::string::npos);
+    EXPECT_NE(wrongType[0]["rule"].get<std::string>().find("type"), std::string::npos);
     EXPECT_EQ(wrongType[0].size(), 3u);
     EXPECT_FALSE(all["events"][2]["violations"].empty());
     EXPECT_EQ(all["stats"]["events"], 3);  // the page's totals stay
