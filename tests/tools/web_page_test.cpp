@@ -229,7 +229,8 @@ TEST(CollectorPage, MarksABadEventAndListsWhyItBreaksThePlan) {
                  folder.file("dom.html"));
     ASSERT_TRUE(dump.waitUntilDone(BROWSER_TIME_OUT));
     const std::string dom = readFile(folder.file("dom.html"));
-    EXPECT_NE(dom.find("<tr class=\"event bad selected\" data-id=\"2\">"), std::string::npos) << dom;
+    EXPECT_NE(dom.find("<tr class=\"event bad selected\" data-id=\"2\">"), std::string::npos)
+        << dom;
     EXPECT_NE(dom.find("<td class=\"plan\">bad (1)</td>"), std::string::npos);
     EXPECT_NE(dom.find("<td class=\"plan\">good</td>"), std::string::npos);
     EXPECT_NE(dom.find("<span id=\"shown\">2 of 2 shown, 1 bad</span>"), std::string::npos);
