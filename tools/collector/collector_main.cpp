@@ -7,6 +7,10 @@
 //                            [--plan FILE]
 //   corvex-collector events  [--data DIR] [--name EVENT] [--user NAME] [--json] [--follow]
 //   corvex-collector stats   [--data DIR] [--json]
+//   corvex-collector check   --plan FILE [--data DIR] [--user NAME] [--json] [--allow-empty]
+//
+// check exits with 0 when the stored events keep the plan, 1 for violations
+// (or an empty store without --allow-empty) and 2 for any other failure.
 #include <pthread.h>
 #include <signal.h>
 
@@ -20,6 +24,8 @@
 
 #include "collector/collector_service.h"
 #include "collector/event_report.h"
+#include "collector/plan_report.h"
+#include "collector/tracking_plan.h"
 #include "platform/platform.h"
 
 using namespace Corvex::Tracking;
@@ -29,6 +35,9 @@ namespace {
 
 constexpr int DEFAULT_PORT = 8470;
 constexpr auto FOLLOW_INTERVAL = std::chrono::milliseconds(300);
+constexpr int64_t CHECK_PAGE = 1000;
+constexpr int CHECK_VIOLATIONS = 1;
+constexpr int CHECK_FAILURE = 2;
 
 std::string defaultDataFolder() {
     return Platform::localAppDataFolder() + "/Corvex/Collector";
@@ -129,6 +138,36 @@ int showStats(const std::string& dataFolder, bool asJson) {
     return 0;
 }
 
+struct CheckOptions {
+    std::string planFile;
+    std::string user;
+    bool asJson = false;
+    bool allowEmpty = false;
+};
+
+int checkPlan(const std::string& dataFolder, const CheckOptions& options) {
+    const TrackingPlan plan = TrackingPlan::load(options.planFile);
+    const std::unique_ptr<EventStore> store = openDatabase(dataFolder);
+    PlanReport report(plan);
+    EventFilter filter;
+    filter.user = options.user;
+    filter.limit = CHECK_PAGE;
+    // Read in pages, so that a large store is never held at once.
+    for (;;) {
+        const std::vector<StoredEvent> events = store->events(filter);
+        for (const StoredEvent& stored : events)
+            report.add(stored.event.eventName, stored.event.value);
+        if (static_cast<int64_t>(events.size()) < CHECK_PAGE) break;
+        filter.afterId = events.back().id;
+    }
+    if (options.asJson) {
+        std::cout << report.toJson(options.allowEmpty).dump() << "\n";
+    } else {
+        std::cout << report.toText(options.allowEmpty);
+    }
+    return report.passed(options.allowEmpty) ? 0 : CHECK_VIOLATIONS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,7 +221,24 @@ int main(int argc, char** argv) {
     statsCommand->add_option("--data", dataFolder, "Folder of the database")->capture_default_str();
     statsCommand->add_flag("--json", asJson, "One JSON object instead of a table");
 
-    CLI11_PARSE(app, argc, argv);
+    CheckOptions checkOptions;
+    CLI::App* checkCommand = app.add_subcommand(
+        "check", "Check the stored events against a tracking plan (exit 0 good, 1 violations)");
+    checkCommand->add_option("--plan", checkOptions.planFile, "The plan file (JSON)")->required();
+    checkCommand->add_option("--data", dataFolder, "Folder of the database")->capture_default_str();
+    checkCommand->add_option("--user", checkOptions.user, "Only events from this Basic user name");
+    checkCommand->add_flag("--json", checkOptions.asJson, "One JSON document instead of text");
+    checkCommand->add_flag("--allow-empty", checkOptions.allowEmpty,
+                           "Pass with no stored events (by default that fails)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        // check keeps 1 for violations: a bad command line is a failure (2).
+        const bool checking = argc > 1 && std::string(argv[1]) == "check";
+        return checking && code != 0 ? CHECK_FAILURE : code;
+    }
 
     try {
         if (serveCommand->parsed()) {
@@ -205,9 +261,10 @@ int main(int argc, char** argv) {
             return serve(settings, planFile);
         }
         if (eventsCommand->parsed()) return listEvents(dataFolder, filter, asJson, follow);
+        if (checkCommand->parsed()) return checkPlan(dataFolder, checkOptions);
         return showStats(dataFolder, asJson);
     } catch (const std::exception& error) {
         std::cerr << "corvex-collector: " << error.what() << std::endl;
-        return 1;
+        return checkCommand->parsed() ? CHECK_FAILURE : 1;
     }
 }
