@@ -66,9 +66,15 @@ const char* typeName(const json& value) {
 
 std::vector<Violation> violationsOf(valijson::ValidationResults& results, const json& value) {
     std::vector<Violation> violations;
+    std::vector<valijson::ValidationResults::Error> errors;
     valijson::ValidationResults::Error error;
-    while (results.popError(error)) {
-        if (isSummary(error.description)) continue;
+    while (results.popError(error)) errors.push_back(error);
+    bool detailed = false;
+    for (const auto& each : errors) detailed = detailed || !isSummary(each.description);
+    for (const auto& each : errors) {
+        // A summary is kept only when it is all there is (a "false" schema).
+        if (detailed && isSummary(each.description)) continue;
+        const valijson::ValidationResults::Error& error = each;
         Violation violation;
         violation.path = pointerOf(error.context);
         violation.rule = error.description;
@@ -124,7 +130,10 @@ std::vector<Violation> SchemaCheck::check(const json& value) const {
     valijson::ValidationResults results;
     valijson::adapters::NlohmannJsonAdapter target(value);
     if (validator.validate(state->schema, target, &results)) return {};
-    return violationsOf(results, value);
+    std::vector<Violation> violations = violationsOf(results, value);
+    // The "false" schema fails with no reason of its own.
+    if (violations.empty()) violations.push_back({"", "no value is allowed here", shortJson(value)});
+    return violations;
 }
 
 std::vector<Violation> SchemaCheck::metaschemaErrors(const json& schema) {
