@@ -293,6 +293,7 @@ TEST_F(CollectorServiceTest, ThePortServesThePageAndItsDataOverPlainHttp) {
     EXPECT_EQ(data["events"][0]["id"], 2);
     EXPECT_EQ(data["events"][0]["user"], USER);
     EXPECT_EQ(data["events"][0]["event"]["eId"], "e2");
+    EXPECT_EQ(data["events"][0]["violations"], json::array());  // no plan: all good
     EXPECT_EQ(data["stats"]["events"], 3);
     EXPECT_EQ(client.Get("/api/events?after=x")->status, 400);
     EXPECT_EQ(client.Get("/nothing")->status, 404);
@@ -337,4 +338,68 @@ TEST_F(CollectorServiceTest, KeepsItsAuthorityInTheDataFolder) {
     settings.dataFolder = folder.file("data");
     CollectorService broken(settings);
     EXPECT_THROW(broken.start(), std::runtime_error);
+}
+
+// A plan for the events body() sends: a "level" value is an object whose
+// "level" is an integer; no other name is in it.
+TEST_F(CollectorServiceTest, WithAPlanTheApiClassifiesCountsFiltersAndResets) {
+    CollectorSettings settings;
+    settings.plan = std::make_shared<const TrackingPlan>(TrackingPlan::fromJson(
+        json::parse(R"({"events": {"level": {"schema": {"type": "object", "required": ["level"],
+            "properties": {"level": {"type": "integer"}}}}}})"),
+        "test plan"));
+    settings.plainHttp = true;
+    start(settings);
+    json sent = body({"good", "wrong-type", "unplanned"});
+    sent["subMessages"][0]["value"] = {{"level", 3}};
+    sent["subMessages"][1]["value"] = {{"level", "three"}};
+    sent["subMessages"][2]["eventName"] = "shop";
+    ASSERT_EQ(put(sent.dump()).status, 200);
+    httplib::Client client("127.0.0.1", service->port());
+    const auto get = [&client](const std::string& path) {
+        const auto result = client.Get(path);
+        return result && result->status == 200 ? json::parse(result->body) : json();
+    };
+    const auto eIdsOf = [](const json& answer) {
+        std::vector<std::string> ids;
+        for (const json& stored : answer["events"]) ids.push_back(stored["event"]["eId"]);
+        return ids;
+    };
+
+    const json all = get("/api/events");
+    ASSERT_EQ(all["events"].size(), 3u);
+    EXPECT_EQ(all["events"][0]["violations"], json::array());
+    const json& wrongType = all["events"][1]["violations"];
+    ASSERT_EQ(wrongType.size(), 1u);
+    EXPECT_EQ(wrongType[0]["path"], "/level");
+    EXPECT_EQ(wrongType[0]["value"], "\"three\"");
+    EXPECT_NE(wrongType[0]["rule"].get<std::string>().find("type"), std::string::npos);
+    EXPECT_EQ(wrongType[0].size(), 3u);
+    EXPECT_FALSE(all["events"][2]["violations"].empty());
+    EXPECT_EQ(all["stats"]["events"], 3);  // the page's totals stay
+
+    EXPECT_EQ(eIdsOf(get("/api/events?status=bad")),
+              (std::vector<std::string>{"wrong-type", "unplanned"}));
+    EXPECT_EQ(eIdsOf(get("/api/events?status=good")), std::vector<std::string>{"good"});
+    EXPECT_EQ(eIdsOf(get("/api/events?status=bad&name=level")),
+              std::vector<std::string>{"wrong-type"});
+    EXPECT_EQ(eIdsOf(get("/api/events?status=bad&limit=1&after=2")),
+              std::vector<std::string>{"unplanned"});
+    EXPECT_EQ(client.Get("/api/events?status=ugly")->status, 400);
+
+    EXPECT_EQ(get("/api/summary"), json::parse(R"({"events": 3, "good": 1, "bad": 2,
+        "names": {"level": {"good": 1, "bad": 1}, "shop": {"good": 0, "bad": 1}}})"));
+
+    // Only a request a web page cannot send without asking first empties the store.
+    EXPECT_EQ(client.Post("/api/reset", "a=b", "application/x-www-form-urlencoded")->status, 415);
+    EXPECT_EQ(client.Post("/api/reset", "{}", "text/plain")->status, 415);
+    EXPECT_EQ(client.Get("/api/reset")->status, 405);
+    EXPECT_EQ(service->store().stats().events, 3);
+    const auto reset = client.Post("/api/reset", "{}", "application/json; charset=utf-8");
+    ASSERT_TRUE(reset);
+    EXPECT_EQ(reset->status, 200);
+    EXPECT_EQ(json::parse(reset->body), (json{{"removed", 3}}));
+    EXPECT_EQ(get("/api/summary"),
+              (json{{"events", 0}, {"good", 0}, {"bad", 0}, {"names", json::object()}}));
+    EXPECT_EQ(service->store().stats().requests, 0);
 }

@@ -150,6 +150,24 @@ TEST_F(EventStoreTest, OpensOnlyAnExistingCollectorDatabaseWhenAsked) {
                  std::runtime_error);
 }
 
+TEST_F(EventStoreTest, ServesLineCountsOnlyNewBadEventsAndGivesTheirReasons) {
+    const TrackingPlan plan =
+        TrackingPlan::fromJson(json::parse(R"({"events": {"level": {"schema": {"type": "object",
+            "properties": {"n": {"type": "integer"}}}}}})"),
+                               "test plan");
+    const ReceivedBatch first = batchOf({event("a", "level")});  // {"n": "a"}: bad
+    store->record(request("u"), &first);
+    const ReceivedBatch second = batchOf({event("a", "level"), event("b", "level")});
+    const RecordResult result = store->record(request("u"), &second);
+    EXPECT_EQ(result.newEventIndexes, std::vector<size_t>{1});
+
+    const std::string line = formatAccepted(result, second, &plan);
+    EXPECT_EQ(line.substr(0, line.find('\n')), "1 new, 1 bad, 1 duplicates");
+    EXPECT_EQ(line.find("\n    bad level  /n: "), line.find('\n')) << line;
+    EXPECT_EQ(line.find("\n", line.find('\n') + 1), std::string::npos);  // one reason
+    EXPECT_EQ(formatAccepted(result, second, nullptr), "1 new, 1 duplicates");
+}
+
 TEST(EventReport, AlignsColumnsByCharactersAndDefusesControlBytes) {
     StoredEvent first;
     first.id = 9;

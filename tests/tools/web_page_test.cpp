@@ -202,3 +202,39 @@ TEST(CollectorPage, ShowsAnEventTrackedByAHostAsItArrives) {
     EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1A\n"), 0);
     std::cout << "screenshot: " << screenshot << std::endl;
 }
+
+TEST(CollectorPage, MarksABadEventAndListsWhyItBreaksThePlan) {
+    const std::string chromium = findChromium();
+    if (chromium.empty()) GTEST_SKIP() << "chromium is not installed";
+    TempFolder folder("collector_page_plan");
+    CollectorSettings settings;
+    settings.dataFolder = folder.file("data");
+    settings.plan = std::make_shared<const TrackingPlan>(
+        TrackingPlan::fromJson(json::parse(R"({"events": {"loot": {"schema": {"type": "object",
+            "properties": {"gold": {"type": "integer"}}}}}})"),
+                               "test plan"));
+    CollectorService service(settings);
+    service.start();
+    ReceivedBatch batch;
+    batch.events = {{"good-1", "loot", json{{"gold", 5}}, "s", 1, "c", "1"},
+                    {"bad-1", "loot", json{{"gold", "lots"}}, "s", 2, "c", "1"}};
+    RequestRecord request;
+    request.method = "PUT";
+    request.path = CollectorService::EVENT_PATH;
+    request.transport = "https";
+    ASSERT_EQ(service.store().record(request, &batch).newEvents, 2);
+
+    Browser dump(chromium, folder.file("profile"),
+                 {"--virtual-time-budget=5000", "--dump-dom", service.url() + "/#event=2"},
+                 folder.file("dom.html"));
+    ASSERT_TRUE(dump.waitUntilDone(BROWSER_TIME_OUT));
+    const std::string dom = readFile(folder.file("dom.html"));
+    EXPECT_NE(dom.find("<tr class=\"event bad selected\" data-id=\"2\">"), std::string::npos)
+        << dom;
+    EXPECT_NE(dom.find("<td class=\"plan\">bad (1)</td>"), std::string::npos);
+    EXPECT_NE(dom.find("<td class=\"plan\">good</td>"), std::string::npos);
+    EXPECT_NE(dom.find("<span id=\"shown\">2 of 2 shown, 1 bad</span>"), std::string::npos);
+    // The selected event's reasons, above its JSON.
+    EXPECT_NE(dom.find("<li><code>/gold</code>: "), std::string::npos);
+    EXPECT_NE(dom.find("<code>\"lots\"</code></li>"), std::string::npos);
+}

@@ -4,6 +4,7 @@
 //   corvex-collector serve   [--port N] [--https-port N] [--data DIR]
 //                            [--user NAME --password SECRET]
 //                            [--fail-rate R] [--status CODE] [--plain-http]
+//                            [--plan FILE]
 //   corvex-collector events  [--data DIR] [--name EVENT] [--user NAME] [--json] [--follow]
 //   corvex-collector stats   [--data DIR] [--json]
 //   corvex-collector check   --plan FILE [--data DIR] [--user NAME] [--json] [--allow-empty]
@@ -50,7 +51,7 @@ std::string clockTime(int64_t milliseconds) {
     return std::string(text, std::strftime(text, sizeof text, "%H:%M:%S", &parts));
 }
 
-int serve(CollectorSettings settings) {
+int serve(CollectorSettings settings, const std::string& planFile) {
     // Blocked here, so every thread started below inherits the mask and the
     // signals wait for sigwait.
     sigset_t stopSignals;
@@ -63,12 +64,15 @@ int serve(CollectorSettings settings) {
 
     CollectorService service(settings);
     std::mutex output;
-    service.setRequestListener([&output](const RequestRecord& request, const RecordResult& result) {
+    const TrackingPlan* plan = settings.plan.get();
+    service.setRequestListener([&output, plan](const RequestRecord& request,
+                                               const RecordResult& result,
+                                               const ReceivedBatch* batch) {
         std::lock_guard<std::mutex> lock(output);
         std::cout << clockTime(request.receivedAtMs) << "  " << request.status << "  "
                   << terminalCell(request.user.empty() ? "-" : request.user, 40) << "  ";
-        if (request.status == 200) {
-            std::cout << result.newEvents << " new, " << result.duplicates << " duplicates";
+        if (batch != nullptr) {
+            std::cout << formatAccepted(result, *batch, plan);
         } else {
             std::cout << terminalCell(request.reason, 120);
         }
@@ -89,6 +93,7 @@ int serve(CollectorSettings settings) {
                   << (settings.checkCredentials ? "user " + settings.user + " and its password"
                                                 : std::string("any"))
                   << "\n"
+                  << "  tracking plan:         " << (plan ? planFile : std::string("none")) << "\n"
                   << "A host sends here with TrackingManager_SetSendProxy(tracker, \""
                   << service.url() << "\") and TrackingManager_SetSendCertificateAuthority("
                   << "tracker, \"" << service.caFile() << "\")." << std::endl;
@@ -198,6 +203,8 @@ int main(int argc, char** argv) {
     statusOption->capture_default_str()->check(CLI::Range(300, 599));
     serveCommand->add_flag("--plain-http", settings.plainHttp,
                            "Accept events over plain HTTP on the proxy's port too");
+    std::string planFile;
+    serveCommand->add_option("--plan", planFile, "Classify every event against this plan");
 
     EventFilter filter;
     bool asJson = false;
@@ -238,7 +245,20 @@ int main(int argc, char** argv) {
             settings.dataFolder = dataFolder;
             settings.checkCredentials = userOption->count() > 0;
             if (statusOption->count() > 0 && failRateOption->count() == 0) settings.failRate = 1;
-            return serve(settings);
+            if (!planFile.empty()) {
+                // Before anything starts, so that a bad plan stores nothing.
+                try {
+                    settings.plan =
+                        std::make_shared<const TrackingPlan>(TrackingPlan::load(planFile));
+                } catch (const PlanError& error) {
+                    std::cerr << "corvex-collector: " << error.what() << std::endl;
+                    return 2;
+                }
+                for (const std::string& warning : settings.plan->warnings()) {
+                    std::cerr << "corvex-collector: plan warning: " << warning << "\n";
+                }
+            }
+            return serve(settings, planFile);
         }
         if (eventsCommand->parsed()) return listEvents(dataFolder, filter, asJson, follow);
         if (checkCommand->parsed()) return checkPlan(dataFolder, checkOptions);

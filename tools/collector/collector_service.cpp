@@ -1,6 +1,7 @@
 #include "collector/collector_service.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <optional>
@@ -69,8 +70,7 @@ CollectorService::~CollectorService() {
     stop();
 }
 
-void CollectorService::setRequestListener(
-    std::function<void(const RequestRecord&, const RecordResult&)> newListener) {
+void CollectorService::setRequestListener(RequestListener newListener) {
     std::lock_guard<std::mutex> lock(mutex);
     listener = std::move(newListener);
 }
@@ -163,6 +163,7 @@ void CollectorService::stop() {
 EndpointResponse CollectorService::handle(const EndpointRequest& request, bool secure) {
     try {
         if (request.path == EVENT_PATH) return receiveEvents(request, secure);
+        if (request.path == "/api/reset") return reset(request);
         if (request.method != "GET" && request.method != "HEAD") {
             return textResponse(405, "method not allowed");
         }
@@ -177,6 +178,7 @@ EndpointResponse CollectorService::handle(const EndpointRequest& request, bool s
             return page;
         }
         if (request.path == "/api/events") return listEvents(request);
+        if (request.path == "/api/summary") return summary();
         return textResponse(404, "not found");
     } catch (const std::exception& error) {
         // The library retries a 5xx: nothing it sent is lost.
@@ -225,12 +227,12 @@ EndpointResponse CollectorService::receiveEvents(const EndpointRequest& request,
     if (!accepted) record.body = request.body;
     const RecordResult result = events->record(record, accepted ? &batch : nullptr);
 
-    std::function<void(const RequestRecord&, const RecordResult&)> notify;
+    RequestListener notify;
     {
         std::lock_guard<std::mutex> lock(mutex);
         notify = listener;
     }
-    if (notify) notify(record, result);
+    if (notify) notify(record, result, accepted ? &batch : nullptr);
 
     response.status = record.status;
     response.body = accepted ? "stored " + std::to_string(result.newEvents) + " events, " +
@@ -239,16 +241,81 @@ EndpointResponse CollectorService::receiveEvents(const EndpointRequest& request,
     return response;
 }
 
+std::vector<Violation> CollectorService::violations(const ReceivedEvent& event) const {
+    if (!settings.plan) return {};
+    return settings.plan->check(event.eventName, event.value);
+}
+
+void CollectorService::eachEvent(EventFilter filter,
+                                 const std::function<bool(const StoredEvent&)>& visit) const {
+    // In pages, so that a large database is never read into memory at once.
+    filter.limit = MAX_PAGE_EVENTS;
+    for (;;) {
+        const std::vector<StoredEvent> page = events->events(filter);
+        for (const StoredEvent& stored : page) {
+            if (!visit(stored)) return;
+        }
+        if (page.size() < static_cast<size_t>(MAX_PAGE_EVENTS)) return;
+        filter.afterId = page.back().id;
+    }
+}
+
 EndpointResponse CollectorService::listEvents(const EndpointRequest& request) const {
     const std::optional<int64_t> after = queryNumber(request, "after", 0);
     const std::optional<int64_t> limit = queryNumber(request, "limit", DEFAULT_PAGE_EVENTS);
     if (!after || !limit) return textResponse(400, "after and limit must be whole numbers");
+    const std::string status = request.queryValue("status");
+    if (!status.empty() && status != "good" && status != "bad") {
+        return textResponse(400, "status must be good or bad");
+    }
     EventFilter filter;
     filter.afterId = *after;
-    filter.limit = std::clamp<int64_t>(*limit, 1, MAX_PAGE_EVENTS);
+    filter.name = request.queryValue("name");
+    const size_t wanted = static_cast<size_t>(std::clamp<int64_t>(*limit, 1, MAX_PAGE_EVENTS));
     json list = json::array();
-    for (const StoredEvent& stored : events->events(filter)) list.push_back(stored.toJson());
-    return jsonResponse({{"events", list}, {"stats", events->stats().toJson()}});
+    eachEvent(filter, [&](const StoredEvent& stored) {
+        const std::vector<Violation> reasons = violations(stored.event);
+        if (status == "good" && !reasons.empty()) return true;
+        if (status == "bad" && reasons.empty()) return true;
+        json entry = stored.toJson();
+        entry["violations"] = json::array();
+        for (const Violation& reason : reasons) entry["violations"].push_back(reason.toJson());
+        list.push_back(std::move(entry));
+        return list.size() < wanted;
+    });
+    return jsonResponse({{"events", list},
+                         {"stats", events->stats().toJson()},
+                         {"plan", settings.plan != nullptr}});
+}
+
+EndpointResponse CollectorService::summary() const {
+    int64_t good = 0;
+    int64_t bad = 0;
+    json names = json::object();
+    eachEvent({}, [&](const StoredEvent& stored) {
+        const bool isBad = !violations(stored.event).empty();
+        (isBad ? bad : good) += 1;
+        json& counts = names[stored.event.eventName];
+        if (counts.is_null()) counts = {{"good", 0}, {"bad", 0}};
+        counts[isBad ? "bad" : "good"] = counts[isBad ? "bad" : "good"].get<int64_t>() + 1;
+        return true;
+    });
+    return jsonResponse({{"events", good + bad}, {"good", good}, {"bad", bad}, {"names", names}});
+}
+
+EndpointResponse CollectorService::reset(const EndpointRequest& request) {
+    if (request.method != "POST") return textResponse(405, "use POST");
+    // A page on another site can post a form, but not with this type unless
+    // the browser asks first (a preflight this service never grants).
+    std::string type = request.header("Content-Type");
+    type = type.substr(0, type.find(';'));
+    type.erase(type.find_last_not_of(" \t") + 1);
+    std::transform(type.begin(), type.end(), type.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (type != "application/json") {
+        return textResponse(415, "reset needs Content-Type: application/json");
+    }
+    return jsonResponse({{"removed", events->clear()}});
 }
 
 }  // namespace Corvex::Tracking::Collector

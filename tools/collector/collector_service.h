@@ -12,6 +12,7 @@
 #include <string>
 
 #include "collector/event_store.h"
+#include "collector/tracking_plan.h"
 #include "service/service_endpoint.h"
 
 namespace Corvex::Tracking::Service {
@@ -39,6 +40,10 @@ struct CollectorSettings {
     int failStatus = 503;
     // The event endpoint also answers plain HTTP on the proxy's port.
     bool plainHttp = false;
+    // When set, every event is classified good or bad against it, as it is
+    // read: the database keeps only what arrived, so a data folder works
+    // with any plan or none.
+    std::shared_ptr<const TrackingPlan> plan;
 };
 
 class CollectorService {
@@ -57,9 +62,11 @@ public:
     // destructor.
     void stop();
 
-    // Called on the service's threads after each event request is stored.
-    void setRequestListener(
-        std::function<void(const RequestRecord&, const RecordResult&)> listener);
+    // Called on the service's threads after each event request is stored,
+    // with the batch of an accepted one (else null).
+    using RequestListener =
+        std::function<void(const RequestRecord&, const RecordResult&, const ReceivedBatch*)>;
+    void setRequestListener(RequestListener listener);
 
     int port() const;
     int httpsPort() const;
@@ -71,11 +78,18 @@ public:
     // True when start() made a new authority rather than reading one back.
     bool madeNewAuthority() const { return newAuthority; }
     EventStore& store() { return *events; }
+    // The reasons the event breaks the plan; empty without a plan.
+    std::vector<Violation> violations(const ReceivedEvent& event) const;
 
 private:
     Service::EndpointResponse handle(const Service::EndpointRequest& request, bool secure);
     Service::EndpointResponse receiveEvents(const Service::EndpointRequest& request, bool secure);
     Service::EndpointResponse listEvents(const Service::EndpointRequest& request) const;
+    Service::EndpointResponse summary() const;
+    // Visits the events the filter selects (its limit aside) until visit
+    // answers false.
+    void eachEvent(EventFilter filter, const std::function<bool(const StoredEvent&)>& visit) const;
+    Service::EndpointResponse reset(const Service::EndpointRequest& request);
     void openAuthority();
     bool injectFailure();
 
@@ -90,7 +104,7 @@ private:
 
     std::mutex mutex;
     std::mt19937 random{std::random_device{}()};
-    std::function<void(const RequestRecord&, const RecordResult&)> listener;
+    RequestListener listener;
 };
 
 }  // namespace Corvex::Tracking::Collector

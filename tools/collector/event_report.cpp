@@ -116,4 +116,27 @@ std::string formatStats(const EventStats& stats) {
     return out.str();
 }
 
+std::string formatAccepted(const RecordResult& result, const ReceivedBatch& batch,
+                           const TrackingPlan* plan) {
+    const std::string duplicates = std::to_string(result.duplicates) + " duplicates";
+    if (plan == nullptr) return std::to_string(result.newEvents) + " new, " + duplicates;
+    int bad = 0;
+    std::string reasons;
+    for (const size_t index : result.newEventIndexes) {
+        const ReceivedEvent& event = batch.events.at(index);
+        const std::vector<Violation> violations = plan->check(event.eventName, event.value);
+        if (violations.empty()) continue;
+        ++bad;
+        for (const Violation& violation : violations) {
+            reasons +=
+                "\n    bad " + terminalCell(event.eventName, MAX_NAME_WIDTH) + "  " +
+                terminalCell(violation.path.empty() ? "(value)" : violation.path, MAX_NAME_WIDTH) +
+                ": " + terminalCell(violation.rule, MAX_VALUE_WIDTH) + " (" +
+                terminalCell(violation.value, MAX_VALUE_WIDTH) + ")";
+        }
+    }
+    return std::to_string(result.newEvents) + " new, " + std::to_string(bad) + " bad, " +
+           duplicates + reasons;
+}
+
 }  // namespace Corvex::Tracking::Collector

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "collector/event_store.h"
+#include "collector/tracking_plan.h"
 
 namespace Corvex::Tracking::Collector {
 
@@ -19,6 +20,12 @@ std::string formatEventJsonLines(const std::vector<StoredEvent>& events);
 
 // Events and duplicates per name with their totals, then the requests.
 std::string formatStats(const EventStats& stats);
+
+// The end of serve's line for an accepted request: "N new, D duplicates";
+// with a plan "N new, M bad, D duplicates", then one indented line per
+// reason each new bad event breaks it.
+std::string formatAccepted(const RecordResult& result, const ReceivedBatch& batch,
+                           const TrackingPlan* plan);
 
 // Text from the network made safe for a terminal cell: control characters
 // (C0, DEL and C1) become "?", and a text longer than maxWidth characters is cut to fit with

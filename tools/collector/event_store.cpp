@@ -250,7 +250,8 @@ RecordResult EventStore::record(const RequestRecord& request, const ReceivedBatc
                               "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         Statement countDuplicate(database,
                                  "UPDATE events SET duplicates = duplicates + 1 WHERE e_id = ?1");
-        for (const ReceivedEvent& event : batch->events) {
+        for (size_t index = 0; index < batch->events.size(); ++index) {
+            const ReceivedEvent& event = batch->events[index];
             insertEvent.reset();
             insertEvent.bind(1, event.eId)
                 .bind(2, result.requestId)
@@ -263,6 +264,7 @@ RecordResult EventStore::record(const RequestRecord& request, const ReceivedBatc
             insertEvent.step();
             if (sqlite3_changes(database) == 1) {
                 ++result.newEvents;
+                result.newEventIndexes.push_back(index);
             } else {
                 countDuplicate.reset();
                 countDuplicate.bind(1, event.eId).step();
@@ -331,6 +333,20 @@ EventStats EventStore::stats() const {
     stats.accepted = requests.integer(1);
     stats.failures = stats.requests - stats.accepted;
     return stats;
+}
+
+int64_t EventStore::clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    Transaction transaction(database);
+    int64_t removed = 0;
+    {
+        Statement count(database, "SELECT COUNT(*) FROM events");
+        count.step();
+        removed = count.integer(0);
+    }
+    execute("DELETE FROM events; DELETE FROM requests;");
+    transaction.commit();
+    return removed;
 }
 
 }  // namespace Corvex::Tracking::Collector

@@ -32,6 +32,8 @@ struct RecordResult {
     int64_t requestId = 0;
     int newEvents = 0;
     int duplicates = 0;
+    // Positions in the batch of the events stored for the first time.
+    std::vector<size_t> newEventIndexes;
 };
 
 struct StoredEvent {
@@ -90,6 +92,8 @@ public:
     // Events in the order they were first stored.
     std::vector<StoredEvent> events(const EventFilter& filter) const;
     EventStats stats() const;
+    // Removes every request and event; returns how many events there were.
+    int64_t clear();
 
 private:
     void execute(const char* sql) const;

@@ -7,7 +7,9 @@ namespace {
 // The page builds every row with textContent, never with HTML, so nothing a
 // host sends can run in it. It asks for the events after the last one it
 // has, once a second; the title carries the number of events it shows, and
-// "#event=<id>" in the address selects an event.
+// "#event=<id>" in the address selects an event. With a tracking plan, each
+// bad event's row is marked and its detail lists the reasons; the filters
+// select good, bad or all events and a name, and #shown counts the rows left.
 const char* const PAGE = R"html(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -49,6 +51,15 @@ const char* const PAGE = R"html(<!DOCTYPE html>
                 border: 1px solid #dfe4ea; border-radius: 4px; padding: 10px;
                 white-space: pre-wrap; word-break: break-all; }
   #empty { padding: 24px; color: #5b6675; }
+  #bar { display: flex; align-items: center; gap: 12px; padding: 6px 16px;
+         background: #e8ecf2; border-bottom: 1px solid #cfd6e0; }
+  #bar select, #bar input { font: inherit; padding: 3px 6px; }
+  tr.bad td:first-child { box-shadow: inset 4px 0 #b23b3b; }
+  td.plan { font-weight: 600; }
+  tr.bad td.plan { color: #b23b3b; }
+  tr.good td.plan { color: #2e7d4f; }
+  #detail ul.violations { margin: 0 0 10px; padding-left: 18px; color: #b23b3b; }
+  #detail ul.violations code { font: 12px "DejaVu Sans Mono", monospace; }
 </style>
 </head>
 <body>
@@ -58,10 +69,20 @@ const char* const PAGE = R"html(<!DOCTYPE html>
   <span id="status">live</span>
   <input id="filter" type="search" placeholder="Filter by event, user or value" autofocus>
 </header>
+<div id="bar">
+  <label>Plan <select id="verdict">
+    <option value="all">all events</option>
+    <option value="good">good only</option>
+    <option value="bad">bad only</option>
+  </select></label>
+  <label>Name <input id="name" type="search" list="names" placeholder="any event name"></label>
+  <datalist id="names"></datalist>
+  <span id="shown"></span>
+</div>
 <main>
   <div id="list">
     <table>
-      <thead><tr><th>#</th><th>Received</th><th>User</th><th>Event</th><th>Value</th></tr></thead>
+      <thead><tr><th>#</th><th>Received</th><th>User</th><th>Event</th><th>Plan</th><th>Value</th></tr></thead>
       <tbody id="rows"></tbody>
     </table>
     <div id="empty">No events yet. Point a host at this collector and track something.</div>
@@ -73,6 +94,10 @@ const char* const PAGE = R"html(<!DOCTYPE html>
 const rows = document.getElementById("rows");
 const filter = document.getElementById("filter");
 const detail = document.getElementById("detail");
+const statusFilter = document.getElementById("verdict");
+const nameFilter = document.getElementById("name");
+const names = new Set();
+let withPlan = false;
 const eventsById = new Map();
 let lastId = 0;
 let loaded = false;
@@ -91,11 +116,31 @@ function timeText(ms) {
          pad(date.getMilliseconds(), 3);
 }
 
+function isBad(stored) {
+  return (stored.violations || []).length > 0;
+}
+
 function matches(stored, text) {
+  const status = statusFilter.value;
+  if (status === "good" && isBad(stored)) return false;
+  if (status === "bad" && !isBad(stored)) return false;
+  const name = nameFilter.value.trim();
+  if (name && stored.event.eventName !== name) return false;
   if (!text) return true;
   const haystack = [stored.event.eventName, stored.user, JSON.stringify(stored.event.value)]
     .join(" ").toLowerCase();
   return haystack.includes(text.toLowerCase());
+}
+
+function showCount() {
+  let shown = 0;
+  let bad = 0;
+  for (const row of rows.children) {
+    if (!row.hidden) ++shown;
+    if (row.classList.contains("bad")) ++bad;
+  }
+  document.getElementById("shown").textContent =
+    `${shown} of ${rows.children.length} shown` + (withPlan ? `, ${bad} bad` : ", no plan");
 }
 
 function applyFilter() {
@@ -103,6 +148,7 @@ function applyFilter() {
   for (const row of rows.children) {
     row.hidden = !matches(eventsById.get(Number(row.dataset.id)), text);
   }
+  showCount();
 }
 
 function selectedId() {
@@ -122,15 +168,40 @@ function showDetail() {
     element("div", `#${stored.id} from ${stored.user || "(no user)"}, received ` +
                    `${new Date(stored.receivedAtMs).toLocaleString()}` +
                    (stored.duplicates ? `, ${stored.duplicates} duplicate(s)` : ""), "meta"),
+    violationList(stored),
     element("pre", JSON.stringify(stored.event, null, 2)));
+}
+
+function violationList(stored) {
+  const list = element("ul", undefined, "violations");
+  for (const violation of stored.violations || []) {
+    const item = element("li");
+    item.append(element("code", violation.path || "(value)"), `: ${violation.rule} `,
+                element("code", violation.value));
+    list.append(item);
+  }
+  return list;
+}
+
+function planCell(stored) {
+  if (!withPlan) return element("td", "", "plan");
+  const count = stored.violations.length;
+  return element("td", count ? `bad (${count})` : "good", "plan");
 }
 
 function addRow(stored) {
   eventsById.set(stored.id, stored);
   const row = element("tr", undefined, loaded ? "event fresh" : "event");
+  if (withPlan) row.classList.add(isBad(stored) ? "bad" : "good");
+  if (!names.has(stored.event.eventName)) {
+    names.add(stored.event.eventName);
+    const option = element("option");
+    option.value = stored.event.eventName;
+    document.getElementById("names").append(option);
+  }
   row.dataset.id = stored.id;
   row.append(element("td", String(stored.id)), element("td", timeText(stored.receivedAtMs)),
-             element("td", stored.user), element("td", stored.event.eventName),
+             element("td", stored.user), element("td", stored.event.eventName), planCell(stored),
              element("td", JSON.stringify(stored.event.value), "value"));
   if (stored.duplicates) row.children[3].append(element("span", ` \u00d7${stored.duplicates + 1}`, "dup"));
   row.hidden = !matches(stored, filter.value.trim());
@@ -152,6 +223,7 @@ async function poll() {
       const response = await fetch(`/api/events?after=${lastId}&limit=500`, {cache: "no-store"});
       if (!response.ok) throw new Error(response.statusText);
       const page = await response.json();
+      withPlan = page.plan === true;
       for (const stored of page.events) {
         addRow(stored);
         lastId = stored.id;
@@ -164,6 +236,7 @@ async function poll() {
     status.classList.remove("down");
     document.getElementById("empty").hidden = eventsById.size > 0;
     document.title = `Corvex Collector (${eventsById.size})`;
+    showCount();
     if (selectedId() && !detail.querySelector("pre")) showDetail();
   } catch (error) {
     status.textContent = "collector unreachable";
@@ -173,6 +246,8 @@ async function poll() {
 }
 
 filter.addEventListener("input", applyFilter);
+statusFilter.addEventListener("change", applyFilter);
+nameFilter.addEventListener("input", applyFilter);
 window.addEventListener("hashchange", showDetail);
 poll();
 </script>
