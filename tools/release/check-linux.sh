@@ -54,14 +54,6 @@ cleanup() {
 trap cleanup EXIT
 
 failures=0
-check() {
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description" >&2
-    failures=$((failures + 1))
-  fi
-}
 
 tar -xzf "$archive" -C "$work"
 package="$work/$name"

@@ -25,14 +25,6 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/corvex-check-unity.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
 failures=0
-check() {
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description" >&2
-    failures=$((failures + 1))
-  fi
-}
 
 echo "== $archive"
 tar -xzf "$archive" -C "$work"

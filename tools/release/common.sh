@@ -51,3 +51,15 @@ start_test_service() {
   echo "The test service did not start: $(cat "$2.log")" >&2
   return 1
 }
+
+# Runs one check of an archive: prints "ok: $description" when the command
+# succeeds, else "FAILED: $description" and counts it in $failures, so that a
+# check script reports every failure before it fails.
+check() {
+  if "$@"; then
+    echo "ok: $description"
+  else
+    echo "FAILED: $description" >&2
+    failures=$((failures + 1))
+  fi
+}
