@@ -19,20 +19,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string pointerToken(const std::string& key) {
-    std::string token;
-    for (const char c : key) {
-        if (c == '~') {
-            token += "~0";
-        } else if (c == '/') {
-            token += "~1";
-        } else {
-            token += c;
-        }
-    }
-    return token;
-}
-
 // valijson's summaries of a failure inside a child: the child's own error,
 // reported with it, already says what is wrong.
 bool isSummary(const std::string& description) {
@@ -93,6 +79,20 @@ std::vector<Violation> violationsOf(valijson::ValidationResults& results, const 
 }
 
 }  // namespace
+
+std::string pointerToken(const std::string& key) {
+    std::string token;
+    for (const char c : key) {
+        if (c == '~') {
+            token += "~0";
+        } else if (c == '/') {
+            token += "~1";
+        } else {
+            token += c;
+        }
+    }
+    return token;
+}
 
 std::string shortJson(const json& value, size_t limit) {
     std::string text = value.dump(-1, ' ', false, json::error_handler_t::replace);

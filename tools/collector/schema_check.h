@@ -52,5 +52,7 @@ private:
 
 // Compact JSON cut to `limit` characters, with "..." when cut.
 std::string shortJson(const nlohmann::json& value, size_t limit = 80);
+// A key as one token of a JSON pointer ("~" as "~0", "/" as "~1").
+std::string pointerToken(const std::string& key);
 
 }  // namespace Corvex::Tracking::Collector

@@ -19,20 +19,6 @@ namespace {
 constexpr size_t MAX_MATCHED_NAME = 256;
 constexpr size_t MAX_SHOWN_NAME = 80;
 
-std::string pointerToken(const std::string& key) {
-    std::string token;
-    for (const char c : key) {
-        if (c == '~') {
-            token += "~0";
-        } else if (c == '/') {
-            token += "~1";
-        } else {
-            token += c;
-        }
-    }
-    return token;
-}
-
 [[noreturn]] void fail(const std::string& source, const std::string& place,
                        const std::string& reason) {
     throw PlanError(source + ": " + (place.empty() ? "/" : place) + ": " + reason);
