@@ -4,10 +4,12 @@
 #include "collector/collector_service.h"
 
 #include <gtest/gtest.h>
+
 #include <httplib.h>
 #include <sqlite3.h>
 
 #include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -63,6 +65,23 @@ class CollectorServiceTest : public ::testing::Test {
 protected:
     TempFolder folder{"collector_service"};
     std::unique_ptr<CollectorService> service;
+
+    // A started manager saving in the folder and sending through the service,
+    // with short intervals; `configure` adds settings.
+    TrackingManager* startTracker(
+        const std::function<void(::InitializationData*)>& configure = {}) {
+        ::InitializationData* config = InitializationData_Create();
+        InitializationData_SetSavePath(config, folder.file("save").c_str());
+        InitializationData_SetQueueCheckInterval(config, 10);
+        InitializationData_SetSendDelay(config, 50);
+        if (configure) configure(config);
+        TrackingManager* tracker = TrackingManager_Create(USER, PASSWORD, config);
+        InitializationData_Destroy(config);
+        TrackingManager_SetSendProxy(tracker, service->url().c_str());
+        TrackingManager_SetSendCertificateAuthority(tracker, service->caFile().c_str());
+        TrackingManager_Start(tracker);
+        return tracker;
+    }
 
     void start(CollectorSettings settings = {}) {
         settings.dataFolder = folder.file("data");
@@ -147,17 +166,10 @@ TEST_F(CollectorServiceTest, InjectedFailuresAnswerTheirStatusAndStoreNothing) {
 
 TEST_F(CollectorServiceTest, TheLibraryDeliversThroughTheInterceptingProxy) {
     start();
-    ::InitializationData* config = InitializationData_Create();
-    InitializationData_SetSavePath(config, folder.file("save").c_str());
-    InitializationData_SetBundleId(config, "com.example.game");
-    InitializationData_SetCountry(config, "D\xC3\xA9");
-    InitializationData_SetQueueCheckInterval(config, 10);
-    InitializationData_SetSendDelay(config, 50);
-    TrackingManager* tracker = TrackingManager_Create(USER, PASSWORD, config);
-    InitializationData_Destroy(config);
-    TrackingManager_SetSendProxy(tracker, service->url().c_str());
-    TrackingManager_SetSendCertificateAuthority(tracker, service->caFile().c_str());
-    TrackingManager_Start(tracker);  // a first-open event
+    TrackingManager* tracker = startTracker([](::InitializationData* config) {
+        InitializationData_SetBundleId(config, "com.example.game");
+        InitializationData_SetCountry(config, "D\xC3\xA9");
+    });  // a first-open event
     TrackingManager_TrackLevelStart(tracker, 1, "meadow");
     TrackingManager_TrackWithJsonValue(tracker, "boss_defeated", "{\"boss\":\"hydra\"}");
     const std::vector<StoredEvent> events = waitForEvents(3);
@@ -201,18 +213,6 @@ TEST_F(CollectorServiceTest, TheLibraryDeliversThroughTheInterceptingProxy) {
 // as the plan's authors are told.
 TEST_F(CollectorServiceTest, EveryTypedEventKeepsItsBuiltInShape) {
     start();
-    const auto startTracker = [this] {
-        ::InitializationData* config = InitializationData_Create();
-        InitializationData_SetSavePath(config, folder.file("save").c_str());
-        InitializationData_SetQueueCheckInterval(config, 10);
-        InitializationData_SetSendDelay(config, 50);
-        TrackingManager* tracker = TrackingManager_Create(USER, PASSWORD, config);
-        InitializationData_Destroy(config);
-        TrackingManager_SetSendProxy(tracker, service->url().c_str());
-        TrackingManager_SetSendCertificateAuthority(tracker, service->caFile().c_str());
-        TrackingManager_Start(tracker);
-        return tracker;
-    };
     TrackingManager* first = startTracker();  // vxsdk_first_open
     ASSERT_EQ(waitForEvents(1).size(), 1u);
     TrackingManager_Stop(first);
